@@ -80,6 +80,7 @@ void BM_Tick_NonSync(benchmark::State& state) {
 BENCHMARK(BM_Tick_NonSync);
 
 // A parent broadcasting, with monitoring on; the page gets nothing most ticks.
+// Hearing nothing, it flips its role every 31 ticks, as a lone device does.
 void BM_Tick_SyncParentMonitored(benchmark::State& state) {
   PlayTimerLogic logic;
   Start(logic, "3", 23);

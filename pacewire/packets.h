@@ -8,6 +8,10 @@
 // that only fill up alignment are named fields that are always zero, so every
 // byte that leaves the device is defined. The wire is little-endian.
 //
+// Each record's first member is its `Packet` header, so a `const Packet*` that
+// the logic hands out is also the address of the whole record: the host sends
+// getSize() bytes from there.
+//
 // Text fields hold a NUL-terminated text of at most (width - 1) bytes; the
 // bytes after the terminator are zero. A longer text is cut; a text is also cut
 // at an embedded NUL, since a reader stops there.
