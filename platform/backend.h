@@ -61,6 +61,9 @@ class UDPSocketBackend {
   virtual int32_t RecvFrom(char* buffer, int32_t num_bytes,
                            const CompletionCallbackWithOutput<NetAddress>& callback) = 0;
   virtual void Close() = 0;
+  // The address the socket is bound to (the port the platform picked for port
+  // 0 included); null while unbound or after Close.
+  virtual NetAddress GetBoundAddress() const { return NetAddress(); }
 };
 
 class HostResolverBackend {

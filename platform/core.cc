@@ -137,6 +137,10 @@ void UDPSocket::Close() {
   if (socket_) socket_->Close();
 }
 
+NetAddress UDPSocket::GetBoundAddress() const {
+  return socket_ ? socket_->GetBoundAddress() : NetAddress();
+}
+
 HostResolver::HostResolver(const InstanceHandle& instance)
     : resolver_(instance.embedding() ? instance.embedding()->CreateHostResolver() : nullptr) {}
 

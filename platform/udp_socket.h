@@ -40,6 +40,9 @@ class UDPSocket {
   int32_t RecvFrom(char* buffer, int32_t num_bytes,
                    const CompletionCallbackWithOutput<NetAddress>& callback);
   void Close();
+  // The bound address, with the port the platform picked for port 0; null
+  // while unbound, after Close and on a null socket.
+  NetAddress GetBoundAddress() const;
 
  private:
   std::shared_ptr<UDPSocketBackend> socket_;

@@ -23,6 +23,9 @@ class BackendDriver {
   // An IPv4 address text at which a socket bound to 0.0.0.0 on this device can
   // be reached from the device itself ("127.0.0.1" on the real backend).
   virtual std::string local_address() const = 0;
+  // A host name that this backend fails to resolve without sending anything
+  // off the machine (no query to a name server). The empty name by default.
+  virtual std::string unresolvable_name() const { return ""; }
 
   // Runs `fn` on the device's main-thread loop, as the platform runs page
   // messages, and returns once it has run.
