@@ -45,6 +45,8 @@ class SimEmbedding : public pp::Embedding {
   const std::string& label() const { return label_; }
   Host* host() const { return host_; }
   pp::InstanceHandle handle() { return pp::InstanceHandle(this); }
+  // What the platform hands to a new pp::Instance built on this embedding.
+  PP_Instance pp_instance() { return this; }
   // "<label> platform-main"; null for the anchor.
   const std::shared_ptr<SimLoop>& main_loop() const { return main_loop_; }
   // Queues `work` on the platform main-thread loop, as the platform runs

@@ -11,4 +11,5 @@
 #include "platform/sim/lan.h"
 #include "platform/sim/loop.h"
 #include "platform/sim/page.h"
+#include "platform/sim/socket.h"
 #include "platform/sim/trace.h"
