@@ -19,6 +19,10 @@ void Page::Record(const pp::Var& value, std::string loop) {
                       "page " + owner() + " <- " + loop + ": " + value.DebugString());
   }
   posted_.push_back(PostedValue{value, lan_.now_us(), std::move(loop)});
+  if (observer_) {
+    const PostedValue posted = posted_.back();  // the observer may record or clear
+    observer_(posted);
+  }
 }
 
 std::vector<std::string> Page::lines() const {

@@ -27,6 +27,7 @@ struct PostedValue {
 class Page {
  public:
   using MessageHandler = std::function<void(const pp::Var& message)>;
+  using Observer = std::function<void(const PostedValue& posted)>;
 
   // `host` null: the page of no device (values posted outside any device's loop).
   Page(Lan& lan, Host* host);
@@ -43,6 +44,10 @@ class Page {
   std::vector<pp::Var> dictionaries() const;
   void Clear() { posted_.clear(); }
 
+  // Called with each value right after it is recorded, so a scenario's page
+  // can react as a real page would. One observer; null removes it.
+  void SetObserver(Observer observer) { observer_ = std::move(observer); }
+
   void SetMessageHandler(MessageHandler handler) { handler_ = std::move(handler); }
   // Delivers `message` at `time_us` (now, if past). Without a live embedding
   // or a handler at that time the message is dropped and traced.
@@ -57,6 +62,7 @@ class Page {
   Host* host_;
   std::vector<PostedValue> posted_;
   MessageHandler handler_;
+  Observer observer_;
 };
 
 }  // namespace sim
