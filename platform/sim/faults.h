@@ -49,6 +49,12 @@ class Injection {
 
   // PP_OK when the attempt goes through, else the refusal code.
   int32_t Check(std::string_view subject = {});
+  // The same, making the subject (a formatted text) only when a predicate
+  // will read it: the hot paths call this on every datagram.
+  template <typename MakeSubject>
+  int32_t CheckLazily(MakeSubject&& make_subject) {
+    return predicate_ ? Check(make_subject()) : Check();
+  }
   int attempts() const { return attempts_; }
   int refusals() const { return refusals_; }
 

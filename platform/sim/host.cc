@@ -36,7 +36,10 @@ SimEmbedding& Host::AddEmbedding() {
   if (live_) RemoveEmbedding();
   ++embeddings_made_;
   std::string label = address_text();
-  if (embeddings_made_ > 1) label += "/" + std::to_string(embeddings_made_);
+  if (embeddings_made_ > 1) {
+    label.push_back('/');
+    label.append(std::to_string(embeddings_made_));
+  }
   live_ = std::make_unique<SimEmbedding>(lan_, this, std::move(label), options_.worker_names);
   return *live_;
 }

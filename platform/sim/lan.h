@@ -29,6 +29,7 @@
 namespace sim {
 
 class SimEmbedding;
+class SimLoop;
 
 struct LanOptions {
   uint64_t seed = 1;
@@ -96,10 +97,14 @@ class Lan {
   Trace& trace() { return trace_; }
   Network& network() { return network_; }
   bool tearing_down() const { return tearing_down_; }
+  // The SimLoop whose work the LAN is running, for a quick current-loop look-up.
+  SimLoop* running_loop() const { return running_loop_; }
+  void set_running_loop(SimLoop* loop) { running_loop_ = loop; }
 
  private:
   LanOptions options_;
   bool tearing_down_ = false;
+  SimLoop* running_loop_ = nullptr;
   Scheduler scheduler_;
   Random random_;
   Trace trace_;

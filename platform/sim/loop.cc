@@ -49,7 +49,10 @@ void SimLoop::RunAsWork(const std::function<void()>& work) {
     return;
   }
   pp::internal::ScopedCurrentLoop current(this);
+  SimLoop* const outer = lan_.running_loop();
+  lan_.set_running_loop(this);
   work();
+  lan_.set_running_loop(outer);
 }
 
 void SimLoop::Start() {
@@ -65,7 +68,10 @@ SimLoop* SimLoop::Current() {
 }
 
 std::shared_ptr<SimLoop> SimLoop::CurrentOn(const Lan& lan) {
-  SimLoop* loop = Current();
+  // The loop the LAN is running, unless something set another current loop
+  // since (then the general, slower look-up decides).
+  SimLoop* loop = lan.running_loop();
+  if (!loop || pp::internal::CurrentLoop() != loop) loop = Current();
   if (!loop || &loop->lan() != &lan) return nullptr;
   return std::static_pointer_cast<SimLoop>(loop->shared_from_this());
 }

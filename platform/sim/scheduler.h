@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <vector>
 
@@ -23,10 +24,10 @@ class Scheduler {
   void At(int64_t time_us, Action action);
   void After(int64_t delay_us, Action action) { At(now_us_ + delay_us, std::move(action)); }
 
-  bool empty() const { return heap_.empty(); }
-  size_t pending() const { return heap_.size(); }
+  bool empty() const { return heap_.empty() && due_now_.empty(); }
+  size_t pending() const { return heap_.size() + due_now_.size(); }
   // Due time of the next action; only meaningful when !empty().
-  int64_t next_time_us() const { return heap_.front().time_us; }
+  int64_t next_time_us() const { return due_now_.empty() ? heap_.front().time_us : now_us_; }
   // Runs the next action, first moving the clock to its due time. False when none.
   bool RunNext();
   // Moves the clock forward to `time_us` without running anything; nothing may be due before it.
@@ -46,10 +47,19 @@ class Scheduler {
     return a.time_us != b.time_us ? a.time_us > b.time_us : a.sequence > b.sequence;
   }
 
+  void Run(Action& action);
+
   int64_t now_us_ = 0;
   uint64_t next_sequence_ = 0;
   uint64_t actions_run_ = 0;
   std::vector<Key> heap_;
+  // Actions scheduled for the current time, in sequence order: most
+  // completions are, and a queue serves them without the heap's log n.
+  struct DueNow {
+    uint64_t sequence;
+    Action action;
+  };
+  std::deque<DueNow> due_now_;
   // Actions live in slots so that the heap only moves small keys.
   std::vector<Action> slots_;
   std::vector<uint32_t> free_slots_;

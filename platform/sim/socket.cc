@@ -45,7 +45,8 @@ int32_t SimSocket::Bind(const pp::NetAddress& address, const pp::CompletionCallb
   const uint16_t wanted_port = address.port_host_order();
   int32_t result = PP_ERROR_FAILED;  // bound already
   if (!bound_) {
-    result = host_.faults().bind.Check(FormatEndpoint(wanted_address, wanted_port));
+    result = host_.faults().bind.CheckLazily(
+        [&] { return FormatEndpoint(wanted_address, wanted_port); });
     if (result == PP_OK) result = host_.BindPort(this, wanted_address, wanted_port, &port_);
     if (result == PP_OK) {
       bound_ = true;
@@ -61,7 +62,7 @@ int32_t SimSocket::SetOption(int32_t name, const pp::Var& value,
   auto loop = SimLoop::CurrentOn(lan_);
   if (!loop) return PP_ERROR_NO_MESSAGE_LOOP;
   if (closed_) return PP_ERROR_FAILED;
-  int32_t result = host_.faults().set_option.Check(std::to_string(name));
+  int32_t result = host_.faults().set_option.CheckLazily([&] { return std::to_string(name); });
   if (result == PP_OK) {
     switch (name) {
       case PP_UDPSOCKET_OPTION_BROADCAST:
@@ -95,8 +96,8 @@ int32_t SimSocket::SendTo(const char* buffer, int32_t num_bytes, const pp::NetAd
   if (num_bytes < 0 || (!buffer && num_bytes > 0)) return PP_ERROR_BADARGUMENT;
   const uint32_t to = address.is_null() ? 0 : address.address_host_order();
   const uint16_t to_port = address.is_null() ? 0 : address.port_host_order();
-  const std::string destination = address.is_null() ? "null" : FormatEndpoint(to, to_port);
-  const int32_t refusal = host_.faults().send_immediate.Check(destination);
+  auto destination = [&] { return address.is_null() ? "null" : FormatEndpoint(to, to_port); };
+  const int32_t refusal = host_.faults().send_immediate.CheckLazily(destination);
   if (refusal != PP_OK) return refusal;
 
   int32_t result;
@@ -110,7 +111,7 @@ int32_t SimSocket::SendTo(const char* buffer, int32_t num_bytes, const pp::NetAd
     result = PP_ERROR_ADDRESS_INVALID;
   } else {
     result = lan_.network().CheckRoute(host_, to, broadcast_);
-    if (result == PP_OK) result = host_.faults().send_completion.Check(destination);
+    if (result == PP_OK) result = host_.faults().send_completion.CheckLazily(destination);
     if (result == PP_OK) {
       lan_.network().Send(
           host_, port_, to, to_port,
@@ -129,10 +130,13 @@ int32_t SimSocket::RecvFrom(char* buffer, int32_t num_bytes,
   if (closed_) return PP_ERROR_FAILED;
   if (!buffer || num_bytes <= 0) return PP_ERROR_BADARGUMENT;
   if (pending_receive_) return PP_ERROR_INPROGRESS;
-  pending_receive_ = PendingReceive{buffer, num_bytes, callback, std::move(loop), false};
+  pending_receive_ =
+      PendingReceive{buffer, num_bytes, callback, std::move(loop), false, std::nullopt, PP_OK};
   if (!bound_) {
     CompleteReceive(std::nullopt, PP_ERROR_FAILED);
-  } else if (const int32_t refusal = host_.faults().receive.Check(BoundText()); refusal != PP_OK) {
+  } else if (const int32_t refusal =
+                 host_.faults().receive.CheckLazily([this] { return BoundText(); });
+             refusal != PP_OK) {
     CompleteReceive(std::nullopt, refusal);
   } else if (!queue_.empty()) {
     Datagram datagram = std::move(queue_.front());
@@ -144,27 +148,33 @@ int32_t SimSocket::RecvFrom(char* buffer, int32_t num_bytes,
 
 void SimSocket::CompleteReceive(std::optional<Datagram> datagram, int32_t error) {
   pending_receive_->completion_queued = true;
+  pending_receive_->datagram = std::move(datagram);
+  pending_receive_->error = error;
   // A scheduler action rather than loop work, so that the pending receive is
-  // over even when its loop has quit and drops the completion.
-  lan_.scheduler().After(0, [self = shared_from_this(), datagram = std::move(datagram), error] {
-    PendingReceive pending = std::move(*self->pending_receive_);
-    self->pending_receive_.reset();
-    pending.loop->RunAsWork([&] {
-      if (self->closed_) {
-        pending.callback.Run(PP_ERROR_ABORTED);
-      } else if (!datagram) {
-        pending.callback.Run(error);
-      } else {
-        const std::string& bytes = *datagram->bytes;
-        const auto count = static_cast<int32_t>(
-            std::min<size_t>(bytes.size(), static_cast<size_t>(pending.capacity)));
-        if (count > 0) std::memcpy(pending.buffer, bytes.data(), static_cast<size_t>(count));
-        if (auto* source = pending.callback.output()) {
-          *source = pp::NetAddress::FromHostOrder(datagram->from_address, datagram->from_port);
-        }
-        pending.callback.Run(count);
+  // over even when its loop has quit and drops the completion. The action
+  // holds only the socket, which keeps it within std::function's own storage.
+  lan_.scheduler().After(0, [self = shared_from_this()] { self->FinishReceive(); });
+}
+
+void SimSocket::FinishReceive() {
+  PendingReceive pending = std::move(*pending_receive_);
+  pending_receive_.reset();
+  pending.loop->RunAsWork([&] {
+    if (closed_) {
+      pending.callback.Run(PP_ERROR_ABORTED);
+    } else if (!pending.datagram) {
+      pending.callback.Run(pending.error);
+    } else {
+      const std::string& bytes = *pending.datagram->bytes;
+      const auto count = static_cast<int32_t>(
+          std::min<size_t>(bytes.size(), static_cast<size_t>(pending.capacity)));
+      if (count > 0) std::memcpy(pending.buffer, bytes.data(), static_cast<size_t>(count));
+      if (auto* source = pending.callback.output()) {
+        *source = pp::NetAddress::FromHostOrder(pending.datagram->from_address,
+                                                pending.datagram->from_port);
       }
-    });
+      pending.callback.Run(count);
+    }
   });
 }
 

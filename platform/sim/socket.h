@@ -58,6 +58,9 @@ class SimSocket : public pp::UDPSocketBackend, public std::enable_shared_from_th
     pp::CompletionCallbackWithOutput<pp::NetAddress> callback;
     std::shared_ptr<SimLoop> loop;
     bool completion_queued;
+    // What the queued completion hands over: a datagram, or an error.
+    std::optional<Datagram> datagram;
+    int32_t error;
   };
 
   // Queues `callback` with `result` on `loop`, or PP_ERROR_ABORTED if the
@@ -66,6 +69,7 @@ class SimSocket : public pp::UDPSocketBackend, public std::enable_shared_from_th
                 int32_t result);
   // Queues the pending receive's completion: `datagram`, or `error` without one.
   void CompleteReceive(std::optional<Datagram> datagram, int32_t error);
+  void FinishReceive();
   std::string BoundText() const;
 
   Lan& lan_;

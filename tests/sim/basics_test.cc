@@ -75,11 +75,14 @@ TEST(SchedulerTest, RunsByDueTimeAndInSchedulingOrderAtEqualTimes) {
   Scheduler scheduler;
   std::string order;
   scheduler.At(20, [&] { order += "c"; });
-  scheduler.At(10, [&] { order += "a"; });
+  scheduler.At(10, [&] {
+    order += "a";
+    // Due now, but after "b", which was scheduled for this time earlier.
+    scheduler.After(0, [&] { order += "d"; });
+  });
   scheduler.At(10, [&] {
     order += "b";
-    scheduler.After(0, [&] { order += "d"; });  // now, but after everything already due now
-    scheduler.At(5, [&] { order += "e"; });     // the past means now
+    scheduler.At(5, [&] { order += "e"; });  // the past means now, after "d"
   });
   while (scheduler.RunNext()) {
   }
