@@ -45,10 +45,15 @@ int64_t InstanceSkeleton::GetCurentTick() const {
 }
 
 void InstanceSkeleton::Shutdown(const char* death_line) {
-  if (shut_down_) return;
-  shut_down_ = true;
-  Logger::Error("%s", death_line);
-  // Not under the lock: a tick or datagram still running needs it to finish.
+  {
+    // Under the lock, so that a tick or datagram running on a worker thread
+    // finishes before the death line and every later one stops at once.
+    std::lock_guard<std::recursive_mutex> hold(lock_);
+    if (shut_down_) return;
+    shut_down_ = true;
+    Logger::Error("%s", death_line);
+  }
+  // Not under the lock: a handler waiting for it must get it to see shut_down_.
   mainThread.Join();
   receivingThread.Join();
   {
@@ -96,6 +101,7 @@ void InstanceSkeleton::RunMainThreadCallback(int32_t result) {
   }
   {
     std::lock_guard<std::recursive_mutex> hold(lock_);
+    if (shut_down_) return;
     PrepareListener();
     PrepareSyncPacketCaster();
     OnTickAfterUpkeep();
@@ -121,6 +127,7 @@ void InstanceSkeleton::PrepareSyncPacketCaster() {
 
 void InstanceSkeleton::SenderCreateCallback(int32_t result) {
   std::lock_guard<std::recursive_mutex> hold(lock_);
+  if (shut_down_) return;
   if (result != PP_OK) {
     Logger::Error("Could not create udp socket. Fail to be parent.");
   } else {
@@ -132,6 +139,7 @@ void InstanceSkeleton::SenderCreateCallback(int32_t result) {
 
 void InstanceSkeleton::ListenPacketCallback(int32_t result, char* const& data) {
   std::lock_guard<std::recursive_mutex> hold(lock_);
+  if (shut_down_) return;
   // A receive of a socket replaced since (closed and made again by a tick
   // while this one was on its way) belongs to nobody now.
   if (receiver.IsStaleDelivery()) return;
@@ -165,5 +173,6 @@ void InstanceSkeleton::RunListenPacket() {
 
 void InstanceSkeleton::ListenPacket(int32_t) {
   std::lock_guard<std::recursive_mutex> hold(lock_);
+  if (shut_down_) return;
   receiver.Receive(callbackFactory.NewCallbackWithOutput(&InstanceSkeleton::ListenPacketCallback));
 }

@@ -10,9 +10,11 @@
 // because a refused PostWork runs its completion at once, inside the handler.
 //
 // Destruction. The derived instance calls Shutdown first: it logs the death
-// line, makes both worker loops quit and joins them (so no tick or datagram is
-// still being handled), closes the sockets, and cancels every completion, so
-// nothing that fires later reaches the instance.
+// line under the instance lock (a tick or datagram still being handled on a
+// worker thread finishes first, and the tick and receive handlers that come
+// later return at once, so none of them runs after that line), makes both
+// worker loops quit and joins them, closes the sockets, and cancels every
+// completion, so nothing that fires later reaches the instance.
 #pragma once
 
 #include <cstdint>
@@ -80,5 +82,5 @@ class InstanceSkeleton : public pp::Instance {
 
  private:
   std::recursive_mutex lock_;
-  bool shut_down_ = false;
+  bool shut_down_ = false;  // under lock_: the death line has been logged
 };
