@@ -38,6 +38,10 @@ void AsioLoop::PostQuit() {
 void AsioLoop::Run() {
   pp::internal::ScopedCurrentLoop current(this);
   if (!quit_.load()) io_.run();
+  // Release the work that quit left queued now rather than with the loop:
+  // each piece finds the loop quit and returns without running.
+  io_.restart();
+  io_.poll();
 }
 
 void AsioLoop::RunWork(const pp::CompletionCallback& callback) {

@@ -304,7 +304,10 @@ void UDPSocketCore::FinishReceive(const std::shared_ptr<Receive>& receive, int32
     std::lock_guard<std::mutex> lock(mutex_);
     receive_pending_ = false;
   }
-  PostToLoop(receive->loop, [self = shared_from_this(), receive, result] {
+  // The loop leaves the operation first: work queued on a loop must not own
+  // that loop, or a loop that quits with it still queued would never be freed.
+  const Loop loop = std::move(receive->loop);
+  PostToLoop(loop, [self = shared_from_this(), receive, result] {
     int32_t delivered = result;
     {
       // Under the lock, so that a Close that has returned is never followed

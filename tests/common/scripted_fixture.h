@@ -22,6 +22,7 @@ class ScriptedPlatformTest : public ::testing::Test {
   void TearDown() override {
     Logger::ForgetInstance(&instance_);
     on_loop_.reset();
+    loop_->PostQuit();  // queued completions may hold the loop itself
   }
 
   // Lets every completion queued so far (and those they queue) run.
