@@ -18,7 +18,11 @@ Host::Host(Lan& lan, uint32_t address, HostOptions options)
       clock_(lan.options().wall_clock_epoch_us, options_.clock_offset_us, options_.clock_drift_ppm),
       page_(lan, this) {}
 
-Host::~Host() = default;
+Host::~Host() {
+  // Sockets and threads that outlive the LAN must find nothing of it to touch
+  // when they are destroyed: closed sockets hold no port.
+  if (live_) live_->Shutdown();
+}
 
 int64_t Host::WallClockMicros() const {
   return clock_.WallAt(lan_.now_us());

@@ -4,8 +4,8 @@
 // the same seed gives the same trace (Trace::digest), on any machine.
 //
 // Single-threaded: the LAN and everything made on it is used from the thread
-// that runs it. The LAN must outlive every object made on it (instances,
-// sockets, threads): declare it first.
+// that runs it. Objects made on the LAN (instances, sockets, threads) should
+// go before it; one that outlives it may only be destroyed.
 #pragma once
 
 #include <cstdint>

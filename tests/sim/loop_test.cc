@@ -108,5 +108,29 @@ TEST_F(LoopTest, RemovingAnEmbeddingQuitsItsLoopsAndClosesItsSockets) {
   EXPECT_TRUE(pp::UDPSocket(device.handle()).is_null()) << "a removed embedding makes nothing";
 }
 
+TEST(LanLifetimeTest, ASocketAndAThreadThatOutliveTheLanCanStillBeDestroyed) {
+  std::unique_ptr<pp::UDPSocket> socket;
+  std::unique_ptr<pp::SimpleThread> thread;
+  char buffer[16];
+  {
+    sim::Lan lan;
+    sim::SimEmbedding& device = lan.AddHost("10.0.0.1").AddEmbedding();
+    socket = std::make_unique<pp::UDPSocket>(device.handle());
+    thread = std::make_unique<pp::SimpleThread>(device.handle());
+    thread->Start();
+    device.RunOnMainLoop([&] {
+      socket->Bind(Address("0.0.0.0", 9), pp::CompletionCallback([&](int32_t) {
+                     socket->RecvFrom(buffer, sizeof buffer,
+                                      pp::CompletionCallbackWithOutput<pp::NetAddress>());
+                   }));
+    });
+    thread->message_loop().PostWork(pp::CompletionCallback(), 1000);
+    lan.RunFor(sim::kMillisecond);
+  }
+  EXPECT_NE(thread->message_loop().PostWork(pp::CompletionCallback()), PP_OK);
+  socket.reset();
+  thread.reset();
+}
+
 }  // namespace
 }  // namespace sim_test
