@@ -121,10 +121,10 @@ inline int64_t InitTime(const sim::Page& page, int64_t from_us = 0) {
   return init;
 }
 
-// The role the device's log says it has now: "parent" or "child" (every
-// device starts as a child).
+// The role the device's log says its latest instance has now: "parent" or
+// "child" (every instance starts as a child).
 inline std::string Role(const sim::Page& page) {
-  const auto changes = LinesWith(page, "Device is set to ");
+  const auto changes = LinesWith(page, "Device is set to ", std::max<int64_t>(InitTime(page), 0));
   if (changes.empty()) return "child";
   const std::string last = TextOf(changes.back());
   return last.substr(last.rfind(' ') + 1);

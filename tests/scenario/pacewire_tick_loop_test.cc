@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -105,6 +106,10 @@ struct TickLoopFailure {
   int ticks_before_failure;
   std::vector<std::string> lines;  // in this order, one after the other
 };
+
+void PrintTo(const TickLoopFailure& failure, std::ostream* out) {
+  *out << failure.name;
+}
 
 class PacewireTickLoopFailure : public ::testing::TestWithParam<TickLoopFailure> {};
 
