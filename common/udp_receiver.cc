@@ -62,6 +62,7 @@ void UDPReceiver::OnBindCompletion(int32_t result, uint64_t generation) {
 void UDPReceiver::Receive(pp::CompletionCallbackWithOutput<char*> callback) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (!socket_.is_null() && pending_ != Pending::kNothing) return;
+  if (DeliveryRunningElsewhereLocked()) return;
   receive_callback_ = std::move(callback);
   std::memset(receive_buffer_, 0, sizeof receive_buffer_);
   StartReceiveLocked();
@@ -95,6 +96,13 @@ void UDPReceiver::OnReceiveFromCompletion(int32_t result, const pp::NetAddress&,
   const auto mine = std::find_if(deliveries_.rbegin(), deliveries_.rend(),
                                  [&](const auto& delivery) { return delivery.first == thread; });
   if (mine != deliveries_.rend()) deliveries_.erase(std::next(mine).base());
+}
+
+bool UDPReceiver::DeliveryRunningElsewhereLocked() const {
+  const std::thread::id thread = std::this_thread::get_id();
+  return std::any_of(deliveries_.begin(), deliveries_.end(), [&](const auto& delivery) {
+    return delivery.first != thread && delivery.second == generation_;
+  });
 }
 
 bool UDPReceiver::IsStaleDelivery() {

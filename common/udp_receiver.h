@@ -32,9 +32,12 @@
 //        if (receiver_.IsStaleDelivery()) return;  // an older socket's: ignore
 //        ...
 //
-// One receive at a time: Receive while a bind or a receive is still pending
-// on the current socket does nothing (a second concurrent operation would
-// only race with the first for the buffer).
+// One receive at a time: Receive does nothing while a bind or a receive is
+// still pending on the current socket, or while the current socket's latest
+// datagram is still being handed to the owner on another thread. Either way
+// the call can only come from a receive loop that has been overtaken (say, a
+// request for the next datagram queued before the socket was replaced), and
+// going ahead would clear the buffer under a reader, or race for it.
 #pragma once
 
 #include <cstdint>
@@ -83,6 +86,8 @@ class UDPReceiver {
   void OnReceiveFromCompletion(int32_t result, const pp::NetAddress& source, uint64_t generation);
   // Issues one receive on `socket_` for the current generation. Lock held.
   void StartReceiveLocked();
+  // A delivery of the current socket is running on a thread other than this one. Lock held.
+  bool DeliveryRunningElsewhereLocked() const;
 
   pp::InstanceHandle instance_handle_;
   pp::CompletionCallbackFactory<UDPReceiver> callback_factory_;

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "scripted_fixture.h"
@@ -297,6 +298,27 @@ TEST_F(UDPReceiverTest, OldSocketsReceiveCompletionNeverReachesTheOwnerOnceANewS
     EXPECT_EQ(owner.deliveries[0].text, "new");
     receiver.Close();
   }
+}
+
+TEST_F(UDPReceiverTest, OvertakenRequestForTheNextDatagramDoesNotClearTheOneBeingHandled) {
+  CreateBound();
+  Owner overtaken;
+  std::string read_after;
+  owner_.then = [&](int32_t, char* data) {
+    // Another thread's receive loop, queued before this socket was made,
+    // asks for the next datagram while this one is still being handled.
+    std::thread other([&] { receiver_.Receive(overtaken.Callback()); });
+    other.join();
+    read_after = data;
+  };
+  socket().Deliver("keep me");
+  RunUntilIdle();
+  EXPECT_EQ(read_after, "keep me");
+  EXPECT_EQ(socket().receives_started, 1);
+
+  owner_.then = nullptr;
+  receiver_.Receive(owner_.Callback());  // once handled, the next receive goes ahead
+  EXPECT_EQ(socket().receives_started, 2);
 }
 
 TEST_F(UDPReceiverTest, DeliveryIsStaleWhenANewSocketWasMadeBeforeTheOwnerGotToIt) {

@@ -40,14 +40,15 @@ class Inbox {
     arrived_.wait_for(lock, kPatience, [&] { return items_.size() >= count; });
     return items_;
   }
-  // Waits until some value satisfies `match`; returns whether one did.
-  bool WaitFor(const std::function<bool(const T&)>& match) {
+  // Waits until `count` values satisfy `match`; returns whether they did.
+  bool WaitFor(const std::function<bool(const T&)>& match, size_t count = 1) {
     std::unique_lock<std::mutex> lock(mutex_);
     return arrived_.wait_for(lock, kPatience, [&] {
+      size_t matching = 0;
       for (const T& item : items_) {
-        if (match(item)) return true;
+        if (match(item)) ++matching;
       }
-      return false;
+      return matching >= count;
     });
   }
   std::vector<T> items() {
