@@ -39,7 +39,10 @@ std::string DeviceRange(const RunReport& report, const std::vector<size_t>& devi
 
 std::string Schedule(const std::vector<int64_t>& schedule_ms) {
   std::string text;
-  for (const int64_t ms : schedule_ms) text += (text.empty() ? "" : "+") + std::to_string(ms);
+  for (const int64_t ms : schedule_ms) {
+    if (!text.empty()) text += '+';
+    text += std::to_string(ms);
+  }
   return text + " ms";
 }
 

@@ -24,8 +24,10 @@ std::string DeviceList(const std::vector<size_t>& devices) {
 }
 
 std::string SignedMs(int64_t us) {
-  const std::string ms = std::to_string(us / kMillisecondUs);
-  return (us >= 0 ? "+" : "") + ms + " ms";
+  std::string text = us >= 0 ? "+" : "";
+  text += std::to_string(us / kMillisecondUs);
+  text += " ms";
+  return text;
 }
 
 }  // namespace

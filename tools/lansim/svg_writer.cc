@@ -64,7 +64,12 @@ void SvgWriter::Polyline(const std::vector<std::pair<double, double>>& points,
                          std::string_view stroke, double width) {
   if (points.empty()) return;
   std::string list;
-  for (const auto& [x, y] : points) list += (list.empty() ? "" : " ") + Number(x) + "," + Number(y);
+  for (const auto& [x, y] : points) {
+    if (!list.empty()) list += ' ';
+    list += Number(x);
+    list += ',';
+    list += Number(y);
+  }
   body_ += "<polyline points=\"" + list + "\" fill=\"none\" stroke=\"" + Escape(stroke) +
            "\" stroke-width=\"" + Number(width) + "\" stroke-linejoin=\"round\"/>\n";
 }

@@ -198,16 +198,19 @@ std::vector<int64_t> ParseSchedule(std::string_view text) {
 }
 
 GroupSpec ParseGroup(std::string_view text) {
+  const auto refuse = [&] {
+    return UsageError("group " + Quote(text) +
+                      " needs the form SID:COUNT (sync ID 0 or more, 1 to 254 devices)");
+  };
   const size_t colon = text.find(':');
-  const auto sync_id = WholeNumber(text.substr(0, colon));
-  const auto count =
-      colon == std::string_view::npos ? std::nullopt : WholeNumber(text.substr(colon + 1));
-  if (!sync_id || *sync_id > uint64_t{std::numeric_limits<int32_t>::max()} || !count ||
-      *count == 0 || *count > kMaxDevices) {
-    throw UsageError("group " + Quote(text) +
-                     " needs the form SID:COUNT (sync ID 0 or more, 1 to 254 devices)");
+  if (colon == std::string_view::npos) throw refuse();
+  const uint64_t sync_id = WholeNumber(text.substr(0, colon)).value_or(uint64_t{1} << 32);
+  const uint64_t count = WholeNumber(text.substr(colon + 1)).value_or(0);
+  if (sync_id > uint64_t{std::numeric_limits<int32_t>::max()} || count == 0 ||
+      count > kMaxDevices) {
+    throw refuse();
   }
-  return GroupSpec{static_cast<int32_t>(*sync_id), static_cast<size_t>(*count)};
+  return GroupSpec{static_cast<int32_t>(sync_id), static_cast<size_t>(count)};
 }
 
 size_t ParseDevice(std::string_view text, size_t device_count) {
