@@ -1,0 +1,1 @@
+// Gives the shared precompiled test headers a target to be built for.
