@@ -186,9 +186,32 @@ void AppendValue(std::string& out, const pp::Var& value) {
 }  // namespace
 
 std::optional<pp::Var> ParsePageLine(const std::string& line, std::string* error) {
-  nlohmann::json json = nlohmann::json::parse(line, nullptr, /*allow_exceptions=*/false);
+  // Turning a value into a page value, writing it and releasing it each take
+  // one stack frame per level, so a line of deeply nested brackets would
+  // overflow the stack. The parser itself is iterative: it tells us the depth
+  // of each array and object as it starts, and nothing past the limit is built.
+  bool too_deep = false;
+  const nlohmann::json::parser_callback_t refuse_deep_nesting =
+      [&too_deep](int enclosing, nlohmann::json::parse_event_t event, nlohmann::json&) {
+        const bool starts_container = event == nlohmann::json::parse_event_t::object_start ||
+                                      event == nlohmann::json::parse_event_t::array_start;
+        if (starts_container && enclosing >= kMaxPageLineNesting) {
+          too_deep = true;
+          return false;  // the container and all it holds are skipped
+        }
+        return true;
+      };
+  nlohmann::json json =
+      nlohmann::json::parse(line, refuse_deep_nesting, /*allow_exceptions=*/false);
   if (json.is_discarded()) {
     if (error) *error = "not a JSON value";
+    return std::nullopt;
+  }
+  if (too_deep) {
+    if (error) {
+      *error = "arrays and objects nested deeper than " + std::to_string(kMaxPageLineNesting) +
+               " levels";
+    }
     return std::nullopt;
   }
   return FromJson(json);

@@ -19,6 +19,10 @@
 
 namespace host {
 
+// Arrays and objects nest at most this deep in an input line; page messages
+// are flat dictionaries, and a deeper line is refused like one that is not JSON.
+constexpr int kMaxPageLineNesting = 64;
+
 // The value of one input line, or nothing with a one-line reason in `error`.
 std::optional<pp::Var> ParsePageLine(const std::string& line, std::string* error);
 

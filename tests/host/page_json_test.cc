@@ -37,6 +37,38 @@ TEST(PageJson, LinesThatAreNotJsonAreRefused) {
   }
 }
 
+std::string NestedArrays(int depth) {
+  return std::string(static_cast<size_t>(depth), '[') +
+         std::string(static_cast<size_t>(depth), ']');
+}
+
+std::string NestedObjects(int depth) {
+  std::string line;
+  for (int i = 0; i < depth; ++i) line += R"({"a":)";
+  line += "1";
+  return line + std::string(static_cast<size_t>(depth), '}');
+}
+
+TEST(PageJson, LinesNestedUpToTheLimitAreTaken) {
+  for (const std::string& line :
+       {NestedArrays(kMaxPageLineNesting), NestedObjects(kMaxPageLineNesting)}) {
+    std::string error;
+    EXPECT_TRUE(ParsePageLine(line, &error).has_value()) << error;
+  }
+}
+
+TEST(PageJson, LinesNestedDeeperAreRefusedWithoutExhaustingTheStack) {
+  const std::string deep_extra =
+      R"({"key":"SET_PORT","value":"47475","extra":)" + NestedArrays(kMaxPageLineNesting) + "}";
+  for (const std::string& line :
+       {NestedArrays(kMaxPageLineNesting + 1), NestedObjects(kMaxPageLineNesting + 1), deep_extra,
+        NestedArrays(200'000), NestedObjects(200'000)}) {
+    std::string error;
+    EXPECT_FALSE(ParsePageLine(line, &error).has_value()) << line.substr(0, 80);
+    EXPECT_NE(error.find("nested deeper than 64 levels"), std::string::npos) << error;
+  }
+}
+
 TEST(PageJson, OutputIsOneLineOfJson) {
   pp::VarDictionary message;
   message.Set("SET_PLAYTIME", pp::Var("1500"));
