@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The whole test suite: installs what is missing, then builds and runs every test
 # in a plain build, under AddressSanitizer+UndefinedBehaviorSanitizer and under
-# ThreadSanitizer. Give preset names to run only those: scripts/test.sh debug
+# ThreadSanitizer, and runs every fuzz target over its seed corpus and briefly
+# beyond it (preset "fuzz", see scripts/fuzz.sh). Give preset names to run only
+# those: scripts/test.sh debug
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -9,7 +11,7 @@ scripts/setup.sh
 
 presets=("$@")
 if [ ${#presets[@]} -eq 0 ]; then
-  presets=(debug asan-ubsan tsan)
+  presets=(debug asan-ubsan tsan fuzz)
 fi
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
@@ -21,6 +23,13 @@ for preset in "${presets[@]}"; do
   echo "=== ${preset}: configure and build"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"
+  if [ "$preset" = fuzz ]; then
+    echo "=== fuzz: every seed, then a short reproducible run per target"
+    if ! scripts/fuzz.sh --regression --no-build; then
+      status=1
+    fi
+    continue
+  fi
   echo "=== ${preset}: tests"
   if ! ctest --preset "$preset" -j "$(nproc)"; then
     status=1
