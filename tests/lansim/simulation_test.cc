@@ -173,6 +173,13 @@ TEST(LansimRun, TheReportAgreesWithTheTrace) {
   EXPECT_EQ(report.devices[6].restarts, 1u);
 }
 
+TEST(LansimRun, ASimulationThatNeverRanGoesAwayWithItsFaultsStillPending) {
+  ScenarioOptions options = Healthy(10);
+  options.restarts.push_back({5, 0, 0});
+  options.partitions.push_back({0, kSecondUs, {0}, {1}});
+  { Simulation simulation(options); }
+}
+
 TEST(LansimRun, ThePlotShowsEachGroupAndWhatWasDoneToTheLan) {
   Simulation simulation(Troubled());
   simulation.Run();

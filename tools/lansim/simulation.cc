@@ -98,9 +98,12 @@ void Simulation::ScheduleFaults() {
                       DeviceList(partition.side_a) + " | " + DeviceList(partition.side_b)});
   }
   for (const auto& restart : options_.restarts) {
-    scenario::ReferencePage& page = *pages_[restart.device];
-    page.device().host().RestartAt(restart.at_us, restart.down_us);
-    lan.scheduler().At(restart.at_us, [&page] { page.DeviceDown(); });
+    pages_[restart.device]->device().host().RestartAt(restart.at_us, restart.down_us);
+    // By index: the pages go first when the simulation is destroyed, and the
+    // destruction of the instances may still run what is due.
+    lan.scheduler().At(restart.at_us, [this, device = restart.device] {
+      if (device < pages_.size()) pages_[device]->DeviceDown();
+    });
     marks_.push_back({ScenarioMark::Kind::kRestart, restart.at_us, restart.at_us + restart.down_us,
                       DeviceAddress(restart.device)});
   }
