@@ -43,6 +43,19 @@ std::string DescribeWaitStatus(int status) {
   return "status " + std::to_string(status);
 }
 
+std::string Transcript(const ChildProcess& process) {
+  std::string text;
+  const auto lines = process.output().Snapshot();
+  for (const auto& line : lines) {
+    const auto since_first =
+        std::chrono::duration_cast<std::chrono::milliseconds>(line.at - lines.front().at);
+    text += "  +" + std::to_string(since_first.count()) + " ms " + line.value + "\n";
+  }
+  const std::string errors = process.ErrorOutput();
+  if (!errors.empty()) text += "  stderr:\n" + errors;
+  return text;
+}
+
 bool CommandResult::succeeded() const {
   return started && WIFEXITED(wait_status) && WEXITSTATUS(wait_status) == 0;
 }

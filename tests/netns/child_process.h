@@ -81,6 +81,10 @@ class ChildProcess {
   std::thread reader_;
 };
 
+// Everything the process wrote so far, for failure messages: each stdout line
+// with its arrival time relative to the first, then stderr.
+std::string Transcript(const ChildProcess& process);
+
 // Describes a wait status for messages: "exit 0", "signal 9".
 std::string DescribeWaitStatus(int status);
 

@@ -58,7 +58,7 @@ TEST_F(CuebellOnTheWire, ADatagramOnTheListenPortReachesThePageAsItsText) {
   const auto sender = lab_->OpenUdpSocket(1, 0, &error);
   ASSERT_TRUE(sender) << error;
   ASSERT_TRUE(WaitForText(*module, "[LOG]: UDPReceiver: Successfully created.", kSocketsUp))
-      << module->ErrorOutput();
+      << Transcript(*module);
 
   struct Case {
     std::string datagram;
@@ -74,7 +74,8 @@ TEST_F(CuebellOnTheWire, ADatagramOnTheListenPortReachesThePageAsItsText) {
     const size_t seen = module->output().size();
     ASSERT_TRUE(sender->SendTo(lab_->device(0).address, kEventPort, c.datagram, &error)) << error;
     EXPECT_TRUE(module->output().WaitFor(
-        [&](const std::string& line) { return line == c.page_line; }, kDelivery, seen));
+        [&](const std::string& line) { return line == c.page_line; }, kDelivery, seen))
+        << Transcript(*module);
   }
   lab_->StopAll(std::chrono::seconds(3));
   EXPECT_EQ(DescribeWaitStatus(*module->WaitForExit(std::chrono::milliseconds(0))), "exit 0");
@@ -92,23 +93,24 @@ TEST_F(CuebellOnTheWire, WithDebuggerOnThePagesEventsReachTheOtherDevices) {
   observer->StartRecording();
   ASSERT_TRUE(WaitForText(*sending, "[LOG]: UDPSender: Successfully created and set to broadcast.",
                           kSocketsUp))
-      << sending->ErrorOutput();
-  ASSERT_TRUE(WaitForText(*sending, "[LOG]: UDPReceiver: Successfully created.", kSocketsUp));
+      << Transcript(*sending);
+  ASSERT_TRUE(WaitForText(*sending, "[LOG]: UDPReceiver: Successfully created.", kSocketsUp))
+      << Transcript(*sending);
   ASSERT_TRUE(WaitForText(*receiving, "[LOG]: UDPReceiver: Successfully created.", kSocketsUp))
-      << receiving->ErrorOutput();
+      << Transcript(*receiving);
 
   // An event before "DEBUGGER" only waits in the module; "DEBUGGER" sends it.
   sending->WriteLine(PageMessage("EVENT_TYPE", "early"));
   ASSERT_TRUE(WaitForText(*sending, "[LOG]: Trialhorn set eventData to getting message: early"));
   sending->WriteLine(PageMessage("DEBUGGER", ""));
-  EXPECT_TRUE(WaitForLine(*receiving, EventLine("early")));
+  EXPECT_TRUE(WaitForLine(*receiving, EventLine("early"))) << Transcript(*receiving);
   // The broadcast also comes back to the sender's own listener. Waiting for it
   // also lets the send finish: the module drops a send offered while one is
   // still in flight.
-  EXPECT_TRUE(WaitForLine(*sending, EventLine("early")));
+  EXPECT_TRUE(WaitForLine(*sending, EventLine("early"))) << Transcript(*sending);
 
   sending->WriteLine(PageMessage("EVENT_TYPE", "hello"));
-  EXPECT_TRUE(WaitForLine(*receiving, EventLine("hello")));
+  EXPECT_TRUE(WaitForLine(*receiving, EventLine("hello"))) << Transcript(*receiving);
   ASSERT_TRUE(observer->received().WaitUntil(
       [](const auto& datagrams) { return datagrams.size() >= 2; }, kDelivery));
 

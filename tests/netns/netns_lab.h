@@ -15,6 +15,16 @@
 // destroyed. Make and use a lab from one thread that lives as long as the lab
 // (a test's main thread): the processes it starts are killed when that thread
 // ends.
+//
+// Use:
+//   LabProblem problem;
+//   auto lab = NetnsLab::Create({.host_numbers = {11, 12}}, &problem);
+//   if (!lab) ...skip when problem.kind == kCannotMakeNamespaces, else fail...
+//   ChildProcess* module = lab->Spawn(0, {"/abs/path/pacewire-host"}, &error);
+//   module->WriteLine(R"({"key":"SET_DEVICEIP","value":"10.77.0.11"})");
+//   auto observer = lab->OpenUdpSocket(1, 47475, &error);
+//   observer->StartRecording();  // observer->received() fills up
+// (lab_for_test.h does the skip-or-fail inside a GoogleTest test.)
 #pragma once
 
 #include <chrono>
