@@ -119,20 +119,31 @@ void InstanceSkeleton::PrepareListener() {
 
 void InstanceSkeleton::PrepareSyncPacketCaster() {
   const std::string destination = CastIpPort();
-  if (casterUpkeep.Tick(destination, [this] { sender.Close(); }) && !sender.IsBound()) {
-    sender.Create(destination,
-                  callbackFactory.NewCallback(&InstanceSkeleton::SenderCreateCallback));
+  const bool recheck = casterUpkeep.Tick(destination, [this] {
+    sender.Close();
+    sender_ready_ = false;
+  });
+  if (recheck && !SenderReady()) {
+    ++sender_chain_;
+    sender_ready_ = false;
+    sender.Create(destination, callbackFactory.NewCallback(&InstanceSkeleton::SenderCreateCallback,
+                                                           sender_chain_));
   }
 }
 
-void InstanceSkeleton::SenderCreateCallback(int32_t result) {
+void InstanceSkeleton::SenderCreateCallback(int32_t result, uint64_t chain) {
   std::lock_guard<std::recursive_mutex> hold(lock_);
   if (shut_down_) return;
   if (result != PP_OK) {
     Logger::Error("Could not create udp socket. Fail to be parent.");
   } else {
     Logger::Debug("Start to broadcast playtime");
+    if (chain == sender_chain_) sender_ready_ = true;
   }
+}
+
+bool InstanceSkeleton::SenderReady() {
+  return sender_ready_ && sender.IsBound();
 }
 
 // ---- receive loop ----------------------------------------------------------

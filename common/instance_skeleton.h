@@ -9,6 +9,11 @@
 // the sockets are never used by two threads at once. The lock is recursive
 // because a refused PostWork runs its completion at once, inside the handler.
 //
+// Senders. A sender is used only once its set-up has finished: until then it
+// has no usable socket, and a send on it would fail and make the sender drop
+// the socket it is still setting up. At a re-check, a sender whose set-up
+// never finished (one of its steps failed) is made again like a missing one.
+//
 // Destruction. The derived instance calls Shutdown first: it logs the death
 // line under the instance lock (a tick or datagram still being handled on a
 // worker thread finishes first, and the tick and receive handlers that come
@@ -62,7 +67,10 @@ class InstanceSkeleton : public pp::Instance {
   void RunMainThreadCallback(int32_t result);
   void PrepareListener();
   void PrepareSyncPacketCaster();
-  void SenderCreateCallback(int32_t result);
+  // `chain` numbers the Create it reports on; only the latest one counts.
+  void SenderCreateCallback(int32_t result, uint64_t chain);
+  // True when `sender` has a socket whose set-up has finished.
+  bool SenderReady();
 
   // The receive loop.
   void ListenPacketCallback(int32_t result, char* const& data);
@@ -82,5 +90,7 @@ class InstanceSkeleton : public pp::Instance {
 
  private:
   std::recursive_mutex lock_;
-  bool shut_down_ = false;  // under lock_: the death line has been logged
+  bool shut_down_ = false;     // under lock_: the death line has been logged
+  uint64_t sender_chain_ = 0;  // the latest Create of `sender`
+  bool sender_ready_ = false;  // that Create's set-up has finished
 };

@@ -50,22 +50,31 @@ void NaClInstance::OnTickAfterUpkeep() {
   SendMessageToPlayerIfNecessary();
 }
 
-void NaClInstance::SendPacket(UDPSender& sender, const Packet* packet) {
-  if (packet && sender.IsBound()) {
+void NaClInstance::SendPacket(UDPSender& sender, bool ready, const Packet* packet) {
+  if (packet && ready) {
     sender.SendTo(reinterpret_cast<const char*>(packet), packet->getSize());
   }
 }
 
+// The logic is asked for each packet whether or not it can be sent: handing
+// it out has effects of its own there.
 void NaClInstance::CastSyncPacketIfNecessary() {
-  SendPacket(syncSender, playTimerLogic.GetSyncPacket(GetCurentTick()));
+  const Packet* packet = playTimerLogic.GetSyncPacket(GetCurentTick());
+  SendPacket(syncSender, SenderReady(), packet);
 }
 
 void NaClInstance::CastMonitoringPacketIfNecessary() {
-  SendPacket(monitoringSender, playTimerLogic.GetMonitoringPacket(GetCurentTick()));
+  const Packet* packet = playTimerLogic.GetMonitoringPacket(GetCurentTick());
+  SendPacket(monitoringSender, MonitoringSenderReady(), packet);
 }
 
 void NaClInstance::CastMonitoringPacketAfterLoadMessage() {
-  SendPacket(monitoringSender, playTimerLogic.GetMonitoringPacketAfterLoadMessage(GetCurentTick()));
+  const Packet* packet = playTimerLogic.GetMonitoringPacketAfterLoadMessage(GetCurentTick());
+  SendPacket(monitoringSender, MonitoringSenderReady(), packet);
+}
+
+bool NaClInstance::MonitoringSenderReady() {
+  return monitoringSenderReady && monitoringSender.IsBound();
 }
 
 // ---- datagrams -------------------------------------------------------------
@@ -82,6 +91,7 @@ void NaClInstance::PrepareMonitoringPacketCasterIfNecessary() {
   if (monitoringSender.IsBound()) {
     monitoringRetryCount = 0;
     monitoringSender.Close();
+    monitoringSenderReady = false;
     return;
   }
   ++monitoringRetryCount;
@@ -91,15 +101,22 @@ void NaClInstance::PrepareMonitoringPacketCasterIfNecessary() {
       // The destination passes through a 256-byte buffer: at most 255 characters.
       char buffer[256];
       std::snprintf(buffer, sizeof buffer, "%s", destination.c_str());
+      ++monitoringSenderChain;
+      monitoringSenderReady = false;
       monitoringSender.Create(
-          buffer, monitoringCallbackFactory.NewCallback(&NaClInstance::DebugSenderCreateCallback));
+          buffer, monitoringCallbackFactory.NewCallback(&NaClInstance::DebugSenderCreateCallback,
+                                                        monitoringSenderChain));
     }
   }
 }
 
-void NaClInstance::DebugSenderCreateCallback(int32_t result) {
+void NaClInstance::DebugSenderCreateCallback(int32_t result, uint64_t chain) {
   std::lock_guard<std::recursive_mutex> hold(instance_lock());
-  if (result != PP_OK) Logger::Error("Could not create udp socket(debugger).");
+  if (result != PP_OK) {
+    Logger::Error("Could not create udp socket(debugger).");
+  } else if (chain == monitoringSenderChain) {
+    monitoringSenderReady = true;
+  }
 }
 
 }  // namespace pacewire

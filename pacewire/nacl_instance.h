@@ -38,14 +38,20 @@ class NaClInstance : public InstanceSkeleton {
   void CastMonitoringPacketIfNecessary();
   void CastMonitoringPacketAfterLoadMessage();
   void PrepareMonitoringPacketCasterIfNecessary();
-  void DebugSenderCreateCallback(int32_t result);
-  static void SendPacket(UDPSender& sender, const Packet* packet);
+  // `chain` numbers the Create it reports on; only the latest one counts.
+  void DebugSenderCreateCallback(int32_t result, uint64_t chain);
+  // True when `monitoringSender` has a socket whose set-up has finished.
+  bool MonitoringSenderReady();
+  // Sends `packet`, if there is one, through `sender` when `ready`.
+  static void SendPacket(UDPSender& sender, bool ready, const Packet* packet);
 
   PlayTimerLogic playTimerLogic;
   UDPSender& syncSender = sender;
   UDPSender monitoringSender;
   int32_t monitoringRetryCount = 0;
   std::string appliedMonitoringCastIpPort;
+  uint64_t monitoringSenderChain = 0;  // the latest Create of `monitoringSender`
+  bool monitoringSenderReady = false;  // that Create's set-up has finished
   pp::CompletionCallbackFactory<NaClInstance> monitoringCallbackFactory;
 };
 

@@ -140,6 +140,38 @@ TEST_F(PacewireMonitoring, SwitchingMonitoringOffStopsThePacketsAndOnAgainResume
   EXPECT_EQ(LinesWith(device_.page(), kMonitoringSenderMade).size(), 1u);
 }
 
+// With a resolver that takes longer than a tick, every set-up of the
+// monitoring sender spans at least one tick.
+TEST(PacewireMonitoringWithASlowResolver, ToolThatMovesToAnotherHostGetsThePacketsThere) {
+  sim::LanOptions options;
+  options.resolve_delay_us = 150 * kMs;
+  ModuleWorld world(options);
+  Device& device = world.AddDevice("10.0.0.7", ModuleKind::kPacewire);
+  MonitoringTool first(world.lan(), "10.0.0.200", 50000);
+  MonitoringTool second(world.lan(), "10.0.0.201", 50000);
+  const TickClock ticks = TicksOf(device);
+  world.lan().RunUntil(ticks.At(31) + 10 * kMs);
+
+  auto name_destination = [&](const MonitoringTool& tool, int datagrams) {
+    for (int sent = 0; sent < datagrams; ++sent) {
+      first.SetMonitoringNaming(device.address(), true, tool.address(), tool.port());
+      world.RunFor(10 * kMs);
+    }
+  };
+  name_destination(first, 30);
+  world.RunFor(2 * kSecond);
+  ASSERT_GE(first.MonitoringPackets().size(), 17u) << "every tick once the set-up has finished";
+
+  const int64_t moved = world.now_us();
+  name_destination(second, 40);  // the first closes the sender, the 31st makes the new one
+  world.RunFor(2 * kSecond);
+  EXPECT_TRUE(first.MonitoringPackets(moved + kTick).empty());
+  EXPECT_GE(second.MonitoringPackets().size(), 20u)
+      << "the new destination gets every tick's packet";
+  EXPECT_TRUE(LinesWith(device.page(), "UDPSender: Send failed").empty())
+      << "nothing is sent through a sender that is still setting up";
+}
+
 TEST(PacewireMonitoringOfAParent, ItsOwnBroadcastsCountTowardsThe30Datagrams) {
   ModuleWorld world;
   Device& device = world.AddDevice("10.0.0.7", ModuleKind::kPacewire);

@@ -94,6 +94,98 @@ TEST(PacewirePortChangeAndBack, ChangingAndChangingBackStillClosesTheSocketsAndR
   EXPECT_TRUE(LinesWith(page, "47000", ticks.At(46)).empty());
 }
 
+// ---- A sync sender that fails to send ----------------------------------------
+
+// How the platform completes one broadcast of a parent, and whether the
+// sender gives up its socket for it.
+struct FailedBroadcast {
+  int32_t code;
+  bool drops_the_socket;
+};
+
+void PrintTo(const FailedBroadcast& failure, std::ostream* out) {
+  *out << pp::ResultName(failure.code);
+}
+
+class PacewireFailedBroadcast : public ::testing::TestWithParam<FailedBroadcast> {};
+
+// The instants of the device's own sync broadcasts, from the trace.
+std::vector<int64_t> SyncBroadcasts(sim::Lan& lan, const Device& device) {
+  std::vector<int64_t> times;
+  const uint32_t address = *sim::ParseIpv4(device.address());
+  for (const auto& event : lan.trace().EventsOfKind(sim::TraceKind::kSend)) {
+    if (event.from_address == address && event.to_port == kSyncPort && event.size == 48) {
+      times.push_back(event.time_us);
+    }
+  }
+  return times;
+}
+
+TEST_P(PacewireFailedBroadcast, DroppedSenderIsMadeAgainAtItsNextRecheckAndBroadcastsResume) {
+  const FailedBroadcast failure = GetParam();
+  ModuleWorld world;
+  Device& device = world.AddDevice("10.0.0.7", ModuleKind::kPacewire);
+  world.RunFor(0);
+  const TickClock ticks = TicksOf(device);
+  // Alone in its group, it takes the parent role on tick 31 and broadcasts from tick 32.
+  StartFrameSchedule(device, FrameSchedule{});
+  world.lan().RunUntil(ticks.At(85) - 1);
+  device.host().faults().send_completion.FailNext(1, failure.code);
+  world.lan().RunUntil(ticks.At(120));
+
+  const auto failed = LinesWith(device.page(), "[ERR]: UDPSender: Send failed with: ");
+  ASSERT_FALSE(failed.empty());
+  EXPECT_EQ(failed[0].time_us, ticks.At(85));
+  EXPECT_EQ(Role(device.page()), "parent") << "a few silent ticks do not cost the role";
+
+  std::vector<int64_t> expected;
+  for (int tick = 32; tick <= 120; ++tick) {
+    // The sender is made again on re-check tick 93; its first broadcast
+    // follows on the next tick, once its set-up has finished.
+    const bool silent = failure.drops_the_socket ? (tick >= 85 && tick <= 93) : tick == 85;
+    if (!silent) expected.push_back(ticks.At(tick));
+  }
+  EXPECT_EQ(SyncBroadcasts(world.lan(), device), expected);
+  EXPECT_EQ(LinesWith(device.page(), "UDPSender: Resolving ... host name: 10.0.0.255").size(),
+            failure.drops_the_socket ? 2u : 1u);
+  if (failure.drops_the_socket) {
+    EXPECT_EQ(TimeOfFirstLine(device.page(), "UDPSender: Resolving", ticks.At(86)), ticks.At(93));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Codes, PacewireFailedBroadcast,
+                         ::testing::Values(FailedBroadcast{PP_ERROR_ADDRESS_UNREACHABLE, true},
+                                           FailedBroadcast{PP_ERROR_FAILED, true},
+                                           FailedBroadcast{PP_ERROR_BADARGUMENT, false}),
+                         [](const auto& info) { return pp::ResultName(info.param.code); });
+
+TEST(PacewireSyncSenderSetUp, ThatFailedIsMadeAgainAtTheNextRecheckAndNothingIsSentMeanwhile) {
+  ModuleWorld world;
+  Device& device = world.AddDevice("10.0.0.7", ModuleKind::kPacewire);
+  world.RunFor(0);
+  const TickClock ticks = TicksOf(device);
+  StartFrameSchedule(device, FrameSchedule{});
+  // The broadcast option is refused once: the set-up made on tick 31 fails.
+  device.host().faults().set_option.FailNext(1, PP_ERROR_FAILED);
+  world.lan().RunUntil(ticks.At(100));
+
+  EXPECT_EQ(LinesWith(device.page(), "[ERR]: UDPSender: Set Option failed: -2").size(), 1u);
+  EXPECT_TRUE(LinesWith(device.page(), "UDPSender: Send failed").empty())
+      << "a parent sends nothing through a sender whose set-up failed";
+  const auto made = LinesWith(device.page(), "UDPSender: Resolving ... host name: 10.0.0.255");
+  ASSERT_EQ(made.size(), 2u);
+  EXPECT_EQ(made[0].time_us, ticks.At(31));
+  EXPECT_EQ(made[1].time_us, ticks.At(62));
+  EXPECT_EQ(LinesWith(device.page(), "[DEV]: Start to broadcast playtime").size(), 1u);
+
+  // Silent since it took the role on tick 31, it hears no parent and gives the
+  // role up on tick 62, takes it again on tick 93 and broadcasts from tick 94.
+  const auto broadcasts = SyncBroadcasts(world.lan(), device);
+  ASSERT_FALSE(broadcasts.empty());
+  EXPECT_EQ(broadcasts.front(), ticks.At(94));
+  EXPECT_EQ(broadcasts.size(), 7u);
+}
+
 // ---- Failures that end the tick loop ------------------------------------------
 
 bool IsMainThreadLoop(std::string_view loop) {
