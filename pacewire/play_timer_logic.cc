@@ -196,13 +196,18 @@ void PlayTimerLogic::LoadPacket(const char* data, int64_t now) {
   std::memcpy(&received, data, sizeof received);
   if (received.syncId != syncPacket.syncId || !isSyncFrameSchedule) return;
 
+  noParentTickCount = 0;
   if (isMaster) {
     DecideMaster(&received);
+    // A parent that stays keeps its own times: they are the group's. Taking
+    // the yielding parent's elapsed pages time would put its next packets a
+    // page or more away from its own clocks, and the whole group would jump
+    // at its next page change.
+    if (isMaster) return;
   } else {
     contentStartClock = WrappingSub(now, received.playTime);
     frameScheduleStartClock = WrappingSub(contentStartClock, received.elapsedTimeFromMaster);
   }
-  noParentTickCount = 0;
   syncPacket.elapsedTimeFromMaster = received.elapsedTimeFromMaster;
   syncPacket.playTime = received.playTime;
 }

@@ -176,10 +176,13 @@ TEST_P(ParentsMeeting, GreaterLastAddressNumberStaysParent) {
           kStart + 150);
   EXPECT_EQ(logic_.IsMaster(), c.staysParent);
   EXPECT_EQ(lines(), c.lines);
-  // Clocks are adopted only with a later packet, received as a child; the
-  // reported times are taken at once.
+  // Clocks are adopted only with a later packet, received as a child. A parent
+  // that yields reports the other's times at once; one that stays keeps its
+  // own (no page length is set here, so both are 0), which its next packets
+  // carry to the group.
   EXPECT_EQ(logic_.GetContentStartClock(), pageStart);
-  EXPECT_EQ(Entries(logic_.GetMessageToPlayerAfterLoadPacket()), PlayTime(4000, 20000));
+  EXPECT_EQ(Entries(logic_.GetMessageToPlayerAfterLoadPacket()),
+            c.staysParent ? PlayTime(0, 0) : PlayTime(4000, 20000));
   EXPECT_EQ(logic_.GetNoParentTickCount(), 0);
 }
 
@@ -196,6 +199,23 @@ INSTANTIATE_TEST_SUITE_P(
                  {"[WARN]: Equal SID: 3, IP diff 20 10.", "[LOG]: Device is set to child"}},
         // The own broadcast coming back, or another parent ending in the same number.
         TieBreak{37, 37, true, {}}));
+
+TEST_F(SyncPackets, AParentThatStaysKeepsSendingItsOwnPositionAfterHearingALowerOne) {
+  // Address number 37, 1900 ms into its second page when a parent numbered 20 is heard.
+  StartParent("10000", "30000");
+  for (int64_t t = 100; t <= 12000; t += 100) SyncAt(kStart + t);
+  Receive(SyncDatagram({.syncId = kGroup, .playTime = 500, .elapsed = 0, .ipLastNumber = 20}),
+          kStart + 12050);
+  ASSERT_TRUE(logic_.IsMaster());
+
+  const PacketSyncPlay* next = SyncAt(kStart + 12100);
+  ASSERT_NE(next, nullptr);
+  EXPECT_EQ(next->elapsedTimeFromMaster, 10100);
+  EXPECT_EQ(next->playTime, 2000);
+  // Its position goes on without a jump through the end of that page.
+  SyncAt(kStart + 20200);
+  EXPECT_EQ(logic_.GetSyncRecord().elapsedTimeFromMaster, 20200);
+}
 
 TEST_F(SyncPackets, ParentsWithEqualLastNumbersBothKeepBroadcasting) {
   PlayTimerLogic other;
