@@ -111,7 +111,11 @@ void InstanceSkeleton::RunMainThreadCallback(int32_t result) {
 
 void InstanceSkeleton::PrepareListener() {
   const std::string port = ListenPort();
-  if (listenerUpkeep.Tick(port, [this] { receiver.Close(); }) && !receiver.IsBound()) {
+  if (!listenerUpkeep.Tick(port, [this] { receiver.Close(); })) return;
+  // A receiver whose bind failed holds a socket that will never receive: the
+  // re-check makes it again, as it does a missing one.
+  if (receiver.BindFailed()) receiver.Close();
+  if (!receiver.IsBound()) {
     receiver.Create(port,
                     callbackFactory.NewCallbackWithOutput(&InstanceSkeleton::ListenPacketCallback));
   }

@@ -12,7 +12,8 @@
 // Senders. A sender is used only once its set-up has finished: until then it
 // has no usable socket, and a send on it would fail and make the sender drop
 // the socket it is still setting up. At a re-check, a sender whose set-up
-// never finished (one of its steps failed) is made again like a missing one.
+// never finished (one of its steps failed) is made again like a missing one;
+// so is a receiver whose bind failed.
 //
 // Destruction. The derived instance calls Shutdown first: it logs the death
 // line under the instance lock (a tick or datagram still being handled on a

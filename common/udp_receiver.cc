@@ -28,6 +28,7 @@ int UDPReceiver::Create(const std::string& port, pp::CompletionCallbackWithOutpu
   socket_ = pp::UDPSocket(instance_handle_);
   ++generation_;
   pending_ = Pending::kBind;
+  bind_failed_ = false;
   receive_callback_ = std::move(callback);
 
   // atoi's reading, without its undefined behaviour on overflow; then the low 16 bits.
@@ -52,6 +53,7 @@ void UDPReceiver::OnBindCompletion(int32_t result, uint64_t generation) {
   pending_ = Pending::kNothing;
   if (result != PP_OK) {
     Logger::Error("UDPReceiver: Connection failed: %d", result);
+    bind_failed_ = true;
     return;
   }
   std::memset(receive_buffer_, 0, sizeof receive_buffer_);
@@ -116,6 +118,11 @@ bool UDPReceiver::IsStaleDelivery() {
 bool UDPReceiver::IsBound() {
   std::lock_guard<std::mutex> lock(mutex_);
   return !socket_.is_null();
+}
+
+bool UDPReceiver::BindFailed() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return !socket_.is_null() && bind_failed_;
 }
 
 void UDPReceiver::Close() {

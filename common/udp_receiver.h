@@ -71,6 +71,9 @@ class UDPReceiver {
   void Receive(pp::CompletionCallbackWithOutput<char*> callback);
   // True while the receiver holds a socket, bound or not, bind failed or not.
   bool IsBound();
+  // True when the socket it holds failed to bind: it will never receive, and
+  // the owner's upkeep makes it again.
+  bool BindFailed();
   // Closes and drops the socket.
   void Close();
 
@@ -98,6 +101,7 @@ class UDPReceiver {
   // The socket made by the latest Create.
   uint64_t generation_ = 0;
   Pending pending_ = Pending::kNothing;
+  bool bind_failed_ = false;  // the current socket's bind failed
   // The generation of each delivery running now, by the thread running it.
   std::vector<std::pair<std::thread::id, uint64_t>> deliveries_;
 };
