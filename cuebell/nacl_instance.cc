@@ -30,7 +30,9 @@ void NaClInstance::OnPageMessage(const pp::Var& message) {
 
 void NaClInstance::SendPacketAfterLoadMessage() {
   const PacketEvent* packet = eventLogic.GetPacket(GetCurentTick());
-  if (!packet || !eventSender.IsBound()) return;
+  // Like the sync sender: a sender still setting up would send on an unbound
+  // socket, and the failure would make it drop the socket it is setting up.
+  if (!packet || !SenderReady()) return;
   eventSender.SendTo(packet->Text());
 }
 
