@@ -323,6 +323,9 @@ void WritePageLines(CorpusWriter& corpus) {
   corpus.Write(target, "nested_64_and_65", nested(64) + "\n" + nested(65));
   // Once overflowed the stack: every level took a frame when the line became a page value.
   corpus.Write(target, "regression_deep_nesting", nested(16000));
+  // Once read as the string "" (the parser stopped at the zero byte), then
+  // decoded past it into an escape without digits.
+  corpus.Write(target, "regression_zero_byte_then_escape", std::string("\"\"\0\\u", 5));
 }
 
 }  // namespace

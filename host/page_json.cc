@@ -183,9 +183,19 @@ void AppendValue(std::string& out, const pp::Var& value) {
   }
 }
 
+// The JSON parser takes a zero byte for the end of its input and accepts what
+// comes before it; JSON text never holds one, so text that does is no JSON.
+bool HoldsZeroByte(const std::string& text) {
+  return text.find('\0') != std::string::npos;
+}
+
 }  // namespace
 
 std::optional<pp::Var> ParsePageLine(const std::string& line, std::string* error) {
+  if (HoldsZeroByte(line)) {
+    if (error) *error = "not a JSON value";
+    return std::nullopt;
+  }
   // Turning a value into a page value, writing it and releasing it each take
   // one stack frame per level, so a line of deeply nested brackets would
   // overflow the stack. The parser itself is iterative: it tells us the depth
@@ -224,18 +234,27 @@ std::string FormatPageValue(const pp::Var& value) {
 }
 
 std::optional<std::string> DecodePageString(const std::string& json_string) {
+  if (HoldsZeroByte(json_string)) return std::nullopt;
   nlohmann::json json = nlohmann::json::parse(json_string, nullptr, false);
   if (json.is_discarded() || !json.is_string()) return std::nullopt;
   // The parser turns \u0080..\u00ff into two-byte UTF-8 (C2/C3 xx); those
   // escapes stand for single bytes, and no valid character is written that way.
-  // Undo only what came from escapes: find them in the JSON text itself.
+  // Undo only what came from escapes: find them in the JSON text itself, that
+  // is in the string between its quotes, without the white space around it.
   std::string out;
-  const std::string& text = json_string;
+  const size_t open = json_string.find('"');
+  const size_t close = json_string.rfind('"');
+  const std::string text = json_string.substr(open, close + 1 - open);
   for (size_t i = 1; i + 1 < text.size();) {
     if (text[i] == '\\') {
       const char kind = text[i + 1];
       if (kind == 'u') {
-        const unsigned value = std::stoul(text.substr(i + 2, 4), nullptr, 16);
+        unsigned value = 0;
+        const char* const digits = text.data() + i + 2;
+        if (i + 6 > text.size() ||
+            std::from_chars(digits, digits + 4, value, 16).ptr != digits + 4) {
+          return std::nullopt;  // the parser lets no such escape through
+        }
         if (value < 0x100) {
           out += static_cast<char>(value);
           i += 6;

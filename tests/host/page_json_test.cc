@@ -69,6 +69,21 @@ TEST(PageJson, LinesNestedDeeperAreRefusedWithoutExhaustingTheStack) {
   }
 }
 
+TEST(PageJson, TextWithAZeroByteIsNoJson) {
+  // The parser alone would stop at the zero byte and take what came before it.
+  const std::string line("{\"key\":\"SET_PORT\",\"value\":\"47475\"}\0{", 36);
+  std::string error;
+  EXPECT_FALSE(ParsePageLine(line, &error).has_value());
+  EXPECT_EQ(error, "not a JSON value");
+  EXPECT_EQ(DecodePageString(std::string("\"\"\0\\u", 5)), std::nullopt);
+  EXPECT_EQ(DecodePageString(std::string("\"ok\"\0\"\\u!0ff\"", 13)), std::nullopt);
+}
+
+TEST(PageJson, AStringLineDecodesWithoutTheWhiteSpaceAroundIt) {
+  EXPECT_EQ(DecodePageString(" \t\"a\\u00ff\\\"\" \r"), std::string("a\xff\"", 3));
+  EXPECT_EQ(DecodePageString(" 5 "), std::nullopt);
+}
+
 TEST(PageJson, OutputIsOneLineOfJson) {
   pp::VarDictionary message;
   message.Set("SET_PLAYTIME", pp::Var("1500"));
