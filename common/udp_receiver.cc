@@ -27,6 +27,7 @@ int UDPReceiver::Create(const std::string& port, pp::CompletionCallbackWithOutpu
   }
   socket_ = pp::UDPSocket(instance_handle_);
   ++generation_;
+  receive_held_back_ = false;  // it was for the socket being replaced
   pending_ = Pending::kBind;
   bind_failed_ = false;
   receive_callback_ = std::move(callback);
@@ -64,7 +65,11 @@ void UDPReceiver::OnBindCompletion(int32_t result, uint64_t generation) {
 void UDPReceiver::Receive(pp::CompletionCallbackWithOutput<char*> callback) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (!socket_.is_null() && pending_ != Pending::kNothing) return;
-  if (DeliveryRunningElsewhereLocked()) return;
+  if (DeliveryRunningElsewhereLocked()) {
+    receive_held_back_ = true;
+    held_back_callback_ = std::move(callback);
+    return;
+  }
   receive_callback_ = std::move(callback);
   std::memset(receive_buffer_, 0, sizeof receive_buffer_);
   StartReceiveLocked();
@@ -98,6 +103,14 @@ void UDPReceiver::OnReceiveFromCompletion(int32_t result, const pp::NetAddress&,
   const auto mine = std::find_if(deliveries_.rbegin(), deliveries_.rend(),
                                  [&](const auto& delivery) { return delivery.first == thread; });
   if (mine != deliveries_.rend()) deliveries_.erase(std::next(mine).base());
+  if (receive_held_back_ && !DeliveryRunningElsewhereLocked()) {
+    receive_held_back_ = false;
+    if (socket_.is_null() || pending_ == Pending::kNothing) {
+      receive_callback_ = std::move(held_back_callback_);
+      std::memset(receive_buffer_, 0, sizeof receive_buffer_);
+      StartReceiveLocked();
+    }
+  }
 }
 
 bool UDPReceiver::DeliveryRunningElsewhereLocked() const {
@@ -136,5 +149,6 @@ void UDPReceiver::Close() {
   socket_.Close();
   socket_ = pp::UDPSocket();
   pending_ = Pending::kNothing;
+  receive_held_back_ = false;
   Logger::Log("UDPReceiver: Closed connection.");
 }

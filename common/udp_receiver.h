@@ -33,11 +33,12 @@
 //        ...
 //
 // One receive at a time: Receive does nothing while a bind or a receive is
-// still pending on the current socket, or while the current socket's latest
-// datagram is still being handed to the owner on another thread. Either way
-// the call can only come from a receive loop that has been overtaken (say, a
-// request for the next datagram queued before the socket was replaced), and
-// going ahead would clear the buffer under a reader, or race for it.
+// still pending on the current socket. A Receive made while the current
+// socket's latest datagram is still being handed to the owner on another
+// thread is held back, and goes ahead (from that thread) as soon as that
+// delivery has returned: going ahead at once would clear the buffer under its
+// reader, and dropping it would end the owner's receive loop for good (the
+// owner's next request may overtake the end of the delivery that queued it).
 #pragma once
 
 #include <cstdint>
@@ -102,6 +103,9 @@ class UDPReceiver {
   uint64_t generation_ = 0;
   Pending pending_ = Pending::kNothing;
   bool bind_failed_ = false;  // the current socket's bind failed
+  // A Receive held back until another thread's delivery has returned.
+  bool receive_held_back_ = false;
+  pp::CompletionCallbackWithOutput<char*> held_back_callback_;
   // The generation of each delivery running now, by the thread running it.
   std::vector<std::pair<std::thread::id, uint64_t>> deliveries_;
 };

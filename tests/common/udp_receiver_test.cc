@@ -300,25 +300,46 @@ TEST_F(UDPReceiverTest, OldSocketsReceiveCompletionNeverReachesTheOwnerOnceANewS
   }
 }
 
-TEST_F(UDPReceiverTest, OvertakenRequestForTheNextDatagramDoesNotClearTheOneBeingHandled) {
+TEST_F(UDPReceiverTest, RequestFromAnotherThreadWaitsUntilTheDatagramHasBeenHandled) {
   CreateBound();
-  Owner overtaken;
+  Owner next;
   std::string read_after;
+  int receives_during_delivery = -1;
   owner_.then = [&](int32_t, char* data) {
-    // Another thread's receive loop, queued before this socket was made,
-    // asks for the next datagram while this one is still being handled.
-    std::thread other([&] { receiver_.Receive(overtaken.Callback()); });
+    // The owner's receive loop on another thread asks for the next datagram
+    // while this one is still being handed over: it must neither clear the
+    // buffer under its reader nor be lost.
+    std::thread other([&] { receiver_.Receive(next.Callback()); });
     other.join();
+    receives_during_delivery = socket().receives_started;
     read_after = data;
   };
   socket().Deliver("keep me");
   RunUntilIdle();
   EXPECT_EQ(read_after, "keep me");
-  EXPECT_EQ(socket().receives_started, 1);
+  EXPECT_EQ(receives_during_delivery, 1);
+  EXPECT_EQ(socket().receives_started, 2) << "the held-back request goes ahead afterwards";
 
   owner_.then = nullptr;
-  receiver_.Receive(owner_.Callback());  // once handled, the next receive goes ahead
-  EXPECT_EQ(socket().receives_started, 2);
+  socket().Deliver("next one");
+  RunUntilIdle();
+  ASSERT_EQ(next.deliveries.size(), 1u);
+  EXPECT_EQ(next.deliveries[0].text, "next one");
+}
+
+TEST_F(UDPReceiverTest, HeldBackRequestIsForgottenWhenTheSocketIsReplaced) {
+  CreateBound();
+  Owner next;
+  owner_.then = [&](int32_t, char*) {
+    std::thread other([&] { receiver_.Receive(next.Callback()); });
+    other.join();
+    receiver_.Close();
+    receiver_.Create("47475", owner_.Callback());
+  };
+  socket(0).Deliver("old");
+  RunUntilIdle();
+  EXPECT_EQ(socket(0).receives_started, 1) << "nothing more on the closed socket";
+  EXPECT_TRUE(next.deliveries.empty());
 }
 
 TEST_F(UDPReceiverTest, DeliveryIsStaleWhenANewSocketWasMadeBeforeTheOwnerGotToIt) {
