@@ -2,6 +2,7 @@
 // hands it over: at the start of a zero-filled receive buffer, between ticks.
 // The header of the input chooses the device's state (input_formats.h).
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -68,7 +69,34 @@ struct Device {
     // AddressSanitizer sees any read past it.
     std::vector<char> buffer(PlayTimerLogic::kReceiveBufferBytes + 1, 0);
     std::memcpy(buffer.data(), datagram.data(), datagram.size());
+    pacewire::PacketSyncPlay sent;
+    std::memcpy(&sent, buffer.data(), sizeof sent);
+    const bool ofTheGroup = sent.header.getType() != pacewire::kPacketTypeSetMonitoringMode &&
+                            logic.IsSyncFrameSchedule() &&
+                            sent.syncId == logic.GetSyncRecord().syncId;
+    const bool wasChild = !logic.IsMaster();
+    const pacewire::PacketSyncPlay before = logic.GetSyncRecord();
+
     logic.LoadPacket(buffer.data(), now);
+
+    if (sent.header.getType() == pacewire::kPacketTypeSetMonitoringMode) {
+      const uint8_t monitoringOn =
+          static_cast<uint8_t>(buffer[offsetof(pacewire::PacketSetMonitoringMode, monitoringOn)]);
+      FUZZ_CHECK(logic.IsMonitoringMode() == ((monitoringOn & 1) != 0), "bit 0 switches");
+    }
+    if (ofTheGroup) {
+      FUZZ_CHECK(logic.GetNoParentTickCount() == 0, "a group packet restarts the parent search");
+      // A parent that stays keeps its own position, the group's; any other takes the packet's.
+      const pacewire::PacketSyncPlay& expected = logic.IsMaster() ? before : sent;
+      FUZZ_CHECK(logic.GetSyncRecord().playTime == expected.playTime &&
+                     logic.GetSyncRecord().elapsedTimeFromMaster == expected.elapsedTimeFromMaster,
+                 "a group packet's play position is taken unless the device stays parent");
+      if (wasChild) {
+        FUZZ_CHECK(static_cast<uint64_t>(logic.GetContentStartClock()) ==
+                       static_cast<uint64_t>(now) - static_cast<uint64_t>(sent.playTime),
+                   "a child adopts the parent's page clock");
+      }
+    }
     const pp::VarDictionary message = logic.GetMessageToPlayerAfterLoadPacket();
     FUZZ_CHECK(message.size() == (logic.IsSyncFrameSchedule() ? 2u : 0u),
                "a datagram yields the play time in sync mode and nothing otherwise");
@@ -94,9 +122,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int64_t scheduleDuration = int64_t{in.Integer<int16_t>()} * 100;
   const std::string datagram = in.Bytes(fuzz::kMaxDatagramBytes);
 
+  // The sync ID field as the logic reads it: bytes past a short datagram are zero.
   int32_t datagramSyncId = 0;
-  std::memcpy(&datagramSyncId, std::string(datagram).append(12, '\0').data() + 8,
-              sizeof datagramSyncId);
+  const size_t syncIdOffset = offsetof(pacewire::PacketSyncPlay, syncId);
+  if (datagram.size() > syncIdOffset) {
+    std::memcpy(&datagramSyncId, datagram.data() + syncIdOffset,
+                std::min(sizeof datagramSyncId, datagram.size() - syncIdOffset));
+  }
   int32_t syncId = datagramSyncId & 0x7fffffff;
   if (flags & PacewireDatagramHeader::kForeignGroup) syncId ^= 1;
 

@@ -145,7 +145,8 @@ for target in "${targets[@]}"; do
   result=$status
   if [ "$status" != ok ]; then
     failed=1
-    artifact=$(grep -o 'Test unit written to .*' "$log" | tail -1 | sed 's/Test unit written to //')
+    # The input that crashed: the unit libFuzzer wrote, or the seed it was running.
+    artifact=$(sed -n 's/.*Test unit written to //p; s/^Running: //p' "$log" | tail -1)
     result="$status ${artifact:-see $log}"
   fi
   printf '%-18s %10s %9s %7s %8s %7s  %s\n' "$target" "${runs:--}" "${speed:--}" \
