@@ -173,6 +173,37 @@ class PostRecord {
   std::vector<std::string> resolved_;
 };
 
+// A flooder sending on a thread of its own until finished, at the latest when
+// it goes away (so a test that stops early leaves no thread behind).
+class BackgroundFlood {
+ public:
+  BackgroundFlood(Flooder& flooder, const DatagramPool& pool,
+                  const std::vector<FloodTarget>& targets)
+      : flooder_(flooder), thread_([this, pool, targets] {
+          ran_ = flooder_.Run(pool, targets, std::chrono::minutes(5), kFloodPerSecond, &stats_,
+                              &error_);
+        }) {}
+  ~BackgroundFlood() { Finish(); }
+
+  const FloodStats& Finish() {
+    if (thread_.joinable()) {
+      flooder_.Stop();
+      thread_.join();
+    }
+    return stats_;
+  }
+  // After Finish.
+  bool ran() const { return ran_; }
+  const std::string& error() const { return error_; }
+
+ private:
+  Flooder& flooder_;
+  FloodStats stats_;
+  bool ran_ = false;
+  std::string error_;
+  std::thread thread_;
+};
+
 pp::Var PageMessage(const std::string& key, const std::string& value) {
   pp::VarDictionary message;
   message.Set("key", pp::Var(key));
@@ -330,12 +361,7 @@ TEST_F(DestructionUnderLoad, InstancesComeAndGoWhileDatagramsAndPageMessagesPour
   Make(kPacewireAnchor, Module::kPacewire, PacewireSetUp(kPacewireAnchor, ports[0], true));
   Make(kCuebellAnchor, Module::kCuebell, {PageMessage("SET_PORT", std::to_string(ports[2]))});
 
-  FloodStats flood;
-  bool flood_ran = false;
-  std::thread sender([&] {
-    flood_ran =
-        flooder->Run(pool, targets, std::chrono::minutes(5), kFloodPerSecond, &flood, &error);
-  });
+  BackgroundFlood flood(*flooder, pool, targets);
 
   std::mt19937 rng(kSeed);
   const std::vector<pp::Var> pacewire_traffic = PacewireTraffic(pacewire_ports);
@@ -388,15 +414,14 @@ TEST_F(DestructionUnderLoad, InstancesComeAndGoWhileDatagramsAndPageMessagesPour
   }
   Destroy(kCuebellAnchor);
   Destroy(kPacewireAnchor);
-  flooder->Stop();
-  sender.join();
-  ASSERT_TRUE(flood_ran) << error;
+  const FloodStats& sent = flood.Finish();
+  ASSERT_TRUE(flood.ran()) << flood.error();
 
   EXPECT_EQ(made, kCycles);
-  EXPECT_GT(flood.total_sent, 0u);
+  EXPECT_GT(sent.total_sent, 0u);
   EXPECT_GT(record_.monitoring_requests(), 0u) << "Pacewire took in datagrams";
   EXPECT_GT(record_.event_messages(), 0u) << "Cuebell relayed datagrams to its page";
-  RecordProperty("datagrams_sent", std::to_string(flood.total_sent));
+  RecordProperty("datagrams_sent", std::to_string(sent.total_sent));
   RecordProperty("set_monitoring_requests_handled", std::to_string(record_.monitoring_requests()));
   RecordProperty("events_relayed", std::to_string(record_.event_messages()));
 
