@@ -9,8 +9,10 @@
 #   -j N          fuzz N targets at a time (1 or 2; default 1)
 #   --regression  the quick check that scripts/test.sh runs: every committed seed
 #                 once, then a short reproducible run (-seed=1, at most
-#                 FUZZ_REGRESSION_RUNS inputs, default 20000; SECONDS defaults to 8)
+#                 FUZZ_REGRESSION_RUNS inputs, default 20000; SECONDS defaults to 5)
 #   --no-build    use the targets already built in build/fuzz
+#   --build-dir D use the targets already built in D (a build with
+#                 PW_FUZZ_TARGETS=ON, such as build/asan-ubsan); implies --no-build
 #
 # Fuzzing works on a copy of each committed corpus (fuzz/corpus/<target>) kept
 # in fuzz-corpus-work/<target>, so the committed seeds never grow by themselves;
@@ -23,6 +25,7 @@ cd "$(dirname "$0")/.."
 all_targets=(pacewire_datagram cuebell_datagram page_message address_helpers page_channel)
 regression=0
 build=1
+build_dir=build/fuzz
 jobs=1
 seconds=
 targets=()
@@ -30,9 +33,10 @@ while [ $# -gt 0 ]; do
   case "$1" in
     --regression) regression=1 ;;
     --no-build) build=0 ;;
+    --build-dir) shift; build_dir=${1:?--build-dir needs a directory}; build=0 ;;
     -j) shift; jobs=${1:?-j needs a number} ;;
     -j[0-9]*) jobs=${1#-j} ;;
-    -h|--help) sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     [0-9]*) seconds=$1 ;;
     *)
       if [[ " ${all_targets[*]} " != *" $1 "* ]]; then
@@ -45,7 +49,7 @@ while [ $# -gt 0 ]; do
 done
 [ ${#targets[@]} -eq 0 ] && targets=("${all_targets[@]}")
 if [ -z "$seconds" ]; then
-  if [ $regression -eq 1 ]; then seconds=8; else seconds=60; fi
+  if [ $regression -eq 1 ]; then seconds=5; else seconds=60; fi
 fi
 if [ "$jobs" -lt 1 ] || [ "$jobs" -gt 2 ]; then
   echo "fuzz.sh: -j takes 1 or 2" >&2
@@ -57,7 +61,7 @@ if [ $build -eq 1 ]; then
   cmake --build --preset fuzz
 fi
 
-bin_dir=build/fuzz/fuzz
+bin_dir=$build_dir/fuzz
 work_root=fuzz-corpus-work
 mkdir -p "$work_root/logs"
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}

@@ -14,6 +14,15 @@
 
 namespace posix {
 
+// Options asked for so far; those given before Bind are applied when the
+// kernel socket is made.
+struct SocketOptions {
+  bool reuse_address = false;
+  std::optional<bool> broadcast;
+  std::optional<int> send_buffer_size;
+  std::optional<int> receive_buffer_size;
+};
+
 namespace {
 
 using asio::ip::udp;
@@ -30,15 +39,6 @@ pp::NetAddress ToNetAddress(const udp::endpoint& endpoint) {
                                        endpoint.port());
 }
 
-// Options asked for so far; those given before Bind are applied when the
-// kernel socket is made.
-struct Options {
-  bool reuse_address = false;
-  std::optional<bool> broadcast;
-  std::optional<int> send_buffer_size;
-  std::optional<int> receive_buffer_size;
-};
-
 // PP_OK when `value` suits option `name`.
 int32_t CheckOption(int32_t name, const pp::Var& value) {
   switch (name) {
@@ -53,7 +53,7 @@ int32_t CheckOption(int32_t name, const pp::Var& value) {
   }
 }
 
-void Record(Options& options, int32_t name, const pp::Var& value) {
+void Record(SocketOptions& options, int32_t name, const pp::Var& value) {
   switch (name) {
     case PP_UDPSOCKET_OPTION_ADDRESS_REUSE:
       options.reuse_address = value.AsBool();
@@ -73,7 +73,7 @@ void Record(Options& options, int32_t name, const pp::Var& value) {
 }
 
 // Applies the options that may change on an open socket.
-std::error_code Apply(udp::socket& socket, const Options& options) {
+std::error_code Apply(udp::socket& socket, const SocketOptions& options) {
   std::error_code error;
   if (options.broadcast) socket.set_option(udp::socket::broadcast(*options.broadcast), error);
   if (!error && options.send_buffer_size) {
@@ -139,7 +139,7 @@ class UDPSocketCore : public std::enable_shared_from_this<UDPSocketCore> {
   std::mutex mutex_;
   State state_ = State::kUnbound;
   bool receive_pending_ = false;
-  Options options_;
+  SocketOptions options_;
   pp::NetAddress bound_address_;
 };
 
@@ -161,7 +161,7 @@ int32_t UDPSocketCore::Bind(const pp::NetAddress& address, const pp::CompletionC
 
 void UDPSocketCore::StartBind(const udp::endpoint& endpoint, const Loop& loop,
                               const pp::CompletionCallback& callback) {
-  Options options;
+  SocketOptions options;
   bool closed;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -205,7 +205,7 @@ int32_t UDPSocketCore::SetOption(int32_t name, const pp::Var& value,
   Loop loop = CurrentLoop();
   if (!loop) return PP_ERROR_NO_MESSAGE_LOOP;
   if (const int32_t check = CheckOption(name, value); check != PP_OK) return check;
-  Options change;
+  SocketOptions change;
   Record(change, name, value);
   {
     std::lock_guard<std::mutex> lock(mutex_);

@@ -12,9 +12,9 @@
 
 namespace {
 
-class Owner {
+class SenderOwner {
  public:
-  pp::CompletionCallback Created() { return factory_.NewCallback(&Owner::OnCreated); }
+  pp::CompletionCallback Created() { return factory_.NewCallback(&SenderOwner::OnCreated); }
   void OnCreated(int32_t result) {
     created.push_back(result);
     Logger::Log("owner: created");
@@ -22,7 +22,7 @@ class Owner {
   std::vector<int32_t> created;
 
  private:
-  pp::CompletionCallbackFactory<Owner> factory_{this};
+  pp::CompletionCallbackFactory<SenderOwner> factory_{this};
 };
 
 class UDPSenderTest : public ScriptedPlatformTest {
@@ -42,7 +42,7 @@ class UDPSenderTest : public ScriptedPlatformTest {
     return out;
   }
 
-  Owner owner_;
+  SenderOwner owner_;
   UDPSender sender_{&instance_};
 };
 
@@ -107,7 +107,7 @@ TEST_F(UDPSenderTest, EachFailingStepLogsItsLineStopsTheChainAndSkipsTheCallback
     embedding_.socket_script = {};
     embedding_.resolver_script = {};
     c.script(embedding_);
-    Owner owner;
+    SenderOwner owner;
     UDPSender sender(&instance_);
     sender.Create("255.255.255.255:47475", owner.Created());
     RunUntilIdle();

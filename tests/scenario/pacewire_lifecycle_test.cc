@@ -174,7 +174,7 @@ class PacewireRestart : public ::testing::Test {
 
 // A child posts what its parent's packet carried, one-way delay (0.2 ms) and
 // whole milliseconds (1 ms) later.
-constexpr double kFollowToleranceMs = 0.2 + 1.0;
+constexpr double kRestartFollowToleranceMs = 0.2 + 1.0;
 
 TEST_F(PacewireRestart, RestartedChildComesBackAsAChildOfTheSameParent) {
   Device& child = *group_[1];
@@ -195,7 +195,7 @@ TEST_F(PacewireRestart, RestartedChildComesBackAsAChildOfTheSameParent) {
   // The fresh instance's receiver comes up 31 ticks after its Init.
   const int64_t hearing = fresh_init + 31 * kTick;
   int compared = 0;
-  EXPECT_TRUE(FollowsParent(world_.lan(), child, parent, hearing, kFollowToleranceMs,
+  EXPECT_TRUE(FollowsParent(world_.lan(), child, parent, hearing, kRestartFollowToleranceMs,
                             Answering::kParentPackets, &compared));
   EXPECT_GE(compared, 80);
   for (const auto& play_time : PlayTimes(child.page(), hearing)) {
@@ -223,10 +223,10 @@ TEST_F(PacewireRestart, RestartedParentComesBackAsAChildOfTheParentElectedMeanwh
 
   const int64_t hearing = InitTime(parent.page(), 8 * kSecond) + 31 * kTick;
   int compared = 0;
-  EXPECT_TRUE(FollowsParent(world_.lan(), parent, *elected, hearing, kFollowToleranceMs,
+  EXPECT_TRUE(FollowsParent(world_.lan(), parent, *elected, hearing, kRestartFollowToleranceMs,
                             Answering::kParentPackets, &compared));
   EXPECT_GE(compared, 80);
-  EXPECT_TRUE(FollowsParent(world_.lan(), *group_[0], *elected, hearing, kFollowToleranceMs,
+  EXPECT_TRUE(FollowsParent(world_.lan(), *group_[0], *elected, hearing, kRestartFollowToleranceMs,
                             Answering::kParentPackets));
 }
 

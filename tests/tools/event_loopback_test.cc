@@ -18,8 +18,6 @@ using netns::DescribeWaitStatus;
 using std::chrono::milliseconds;
 using std::chrono::seconds;
 
-constexpr milliseconds kProgramTimeout{20000};
-
 struct EventCase {
   std::string text;
   std::string line;  // what listen prints for it

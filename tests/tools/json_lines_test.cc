@@ -12,11 +12,10 @@ namespace pacewire_monitor {
 namespace {
 
 using nlohmann::json;
+using tools_test::kWall;
 using tools_test::MonitoringDatagram;
 using tools_test::MonitoringFields;
 using tools_test::NotifyDatagram;
-
-constexpr int64_t kWall = 1'700'000'000'000;
 
 class JsonLinesTest : public testing::Test {
  protected:

@@ -20,8 +20,6 @@ using netns::DescribeWaitStatus;
 using nlohmann::json;
 using std::chrono::milliseconds;
 
-constexpr milliseconds kProgramTimeout{20000};
-
 struct Request {
   tool_io::UdpEndpoint from;
   int32_t size = 0;

@@ -11,11 +11,10 @@
 namespace pacewire_monitor {
 namespace {
 
+using tools_test::kWall;
 using tools_test::MonitoringDatagram;
 using tools_test::MonitoringFields;
 using tools_test::NotifyDatagram;
-
-constexpr int64_t kWall = 1'700'000'000'000;
 
 ReceiptTime At(int64_t steady_ms) {
   return ReceiptTime{kWall + steady_ms, steady_ms};

@@ -17,6 +17,9 @@
 
 namespace tools_test {
 
+// How long a test waits for a tool it started before it gives up on it.
+constexpr std::chrono::milliseconds kProgramTimeout{20000};
+
 inline std::vector<std::string> SplitLines(const std::string& text) {
   std::vector<std::string> lines;
   size_t start = 0;

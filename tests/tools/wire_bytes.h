@@ -11,6 +11,9 @@
 
 namespace tools_test {
 
+// A wall-clock reading (ms since the epoch) for packets received in tests.
+constexpr int64_t kWall = 1'700'000'000'000;
+
 class WireBytes {
  public:
   explicit WireBytes(size_t length) : bytes_(length, '\0') {}

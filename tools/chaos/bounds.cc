@@ -4,23 +4,9 @@
 #include <cmath>
 #include <cstdio>
 
+#include "tools/chaos/duration_text.h"
+
 namespace chaos {
-namespace {
-
-std::string Seconds(int64_t us) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.3f s", static_cast<double>(us) / kSecondUs);
-  return text;
-}
-
-std::string Millis(int64_t us) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.2f ms", static_cast<double>(us) / kMillisecondUs);
-  return text;
-}
-
-}  // namespace
-
 std::string DerivationPrecondition(const ChaosPlan& plan) {
   if (LongestDelayUs(plan.quiet_wire) >= kTickUs) {
     return "the quiet wire's delay reaches a tick";
@@ -75,14 +61,15 @@ GroupBounds DeriveBounds(const ChaosPlan& plan, size_t group) {
 }
 
 std::string DescribeBounds(const GroupBounds& bounds) {
-  return "sockets by Q + " + Seconds(bounds.sockets_by_us - bounds.quiet_from_us) +
-         "; one parent by Q + " + Seconds(bounds.one_parent_by_us - bounds.quiet_from_us) +
-         " (66 ticks + " + std::to_string(bounds.devices + 3) + " x " + Millis(bounds.delay_us) +
-         "); parent order from Q + " + Seconds(bounds.order_from_us - bounds.quiet_from_us) +
-         "; spread from Q + " + Seconds(bounds.spread_from_us - bounds.quiet_from_us) +
-         " at most " + Millis(bounds.spread_limit_us) + " (" +
-         Millis(bounds.spread_limit_us + bounds.wrap_allowance_us) + " within " +
-         Millis(bounds.wrap_window_us) + " of a pass wrap)";
+  return "sockets by Q + " + SecondsText(bounds.sockets_by_us - bounds.quiet_from_us) +
+         "; one parent by Q + " + SecondsText(bounds.one_parent_by_us - bounds.quiet_from_us) +
+         " (66 ticks + " + std::to_string(bounds.devices + 3) + " x " +
+         MillisecondsText(bounds.delay_us, 2) + "); parent order from Q + " +
+         SecondsText(bounds.order_from_us - bounds.quiet_from_us) + "; spread from Q + " +
+         SecondsText(bounds.spread_from_us - bounds.quiet_from_us) + " at most " +
+         MillisecondsText(bounds.spread_limit_us, 2) + " (" +
+         MillisecondsText(bounds.spread_limit_us + bounds.wrap_allowance_us, 2) + " within " +
+         MillisecondsText(bounds.wrap_window_us, 2) + " of a pass wrap)";
 }
 
 }  // namespace chaos

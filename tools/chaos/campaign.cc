@@ -3,20 +3,10 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "tools/chaos/duration_text.h"
+
 namespace chaos {
 namespace {
-
-std::string Ms(int64_t us) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.3f ms", static_cast<double>(us) / kMillisecondUs);
-  return text;
-}
-
-std::string Seconds(int64_t us) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.3f s", static_cast<double>(us) / kSecondUs);
-  return text;
-}
 
 std::string Indented(const std::string& text, const std::string& indent) {
   std::string out;
@@ -88,9 +78,10 @@ std::string SeedReportText(const RunReport& report, const CampaignOptions& optio
       if (g.election.parent_at_end) parent = g.addresses[*g.election.parent_at_end];
       text += "  | group " + std::to_string(group) + ": " + DescribeBounds(g.bounds) + "\n";
       text += "  |   parent at the end " + parent + ", settled at Q + " +
-              Seconds(g.election.settled_us - g.bounds.quiet_from_us) + ", spread max " +
-              Ms(g.spread.max_spread_us) + " (near wraps " + Ms(g.spread.max_spread_near_wrap_us) +
-              "), longest silence " + Ms(g.spread.longest_silence_us) + "\n";
+              SecondsText(g.election.settled_us - g.bounds.quiet_from_us) + ", spread max " +
+              MillisecondsText(g.spread.max_spread_us) + " (near wraps " +
+              MillisecondsText(g.spread.max_spread_near_wrap_us) + "), longest silence " +
+              MillisecondsText(g.spread.longest_silence_us) + "\n";
     }
   }
   return text;
@@ -100,22 +91,23 @@ std::string SummaryText(const CampaignSummary& summary, const CampaignOptions& o
   std::string text = "pacewire-chaos: " + std::to_string(summary.seeds_run) + " seed(s) from " +
                      SeedText(options.first_seed) + ", " +
                      std::to_string(summary.failed_seeds.size()) + " failed, " +
-                     Seconds(summary.virtual_us) + " virtual\n";
+                     SecondsText(summary.virtual_us) + " virtual\n";
   for (const auto& [invariant, count] : summary.violations_by_invariant) {
     text += "  " + invariant + ": " + std::to_string(count) + " violation(s)\n";
   }
   if (summary.groups == 0) return text;
-  text += "  election: settled at most Q + " + Seconds(summary.longest_settling_us) +
+  text += "  election: settled at most Q + " + SecondsText(summary.longest_settling_us) +
           " after the faults; smallest slack to the bound " +
-          Seconds(summary.smallest_settling_slack_us) + "\n";
+          SecondsText(summary.smallest_settling_slack_us) + "\n";
   text += "  parent order: " + std::to_string(summary.groups_led_below_highest) + " of " +
           std::to_string(summary.groups) +
           " groups ended led by a device below the group's highest address (allowed)\n";
   char share[32];
   std::snprintf(share, sizeof share, "%.0f%%", summary.largest_spread_share * 100);
-  text += "  spread: at most " + Ms(summary.largest_spread_us) + " (" + share +
-          " of its limit), near pass wraps " + Ms(summary.largest_spread_near_wrap_us) +
-          "; longest silence of a page " + Ms(summary.longest_silence_us) + "\n";
+  text += "  spread: at most " + MillisecondsText(summary.largest_spread_us) + " (" + share +
+          " of its limit), near pass wraps " +
+          MillisecondsText(summary.largest_spread_near_wrap_us) + "; longest silence of a page " +
+          MillisecondsText(summary.longest_silence_us) + "\n";
   text += "  memory: heap grew at most " + std::to_string(summary.largest_heap_growth) +
           " bytes, scheduler queue at most " + std::to_string(summary.largest_pending_growth) +
           " actions, from a third into the quiet phase to its end\n";

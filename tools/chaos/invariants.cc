@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <set>
 
+#include "tools/chaos/duration_text.h"
 #include "tools/lansim/sync_spread.h"
 
 namespace chaos {
@@ -17,12 +18,6 @@ std::string AfterQuiet(int64_t time_us, const GroupBounds& bounds) {
   char text[48];
   std::snprintf(text, sizeof text, "Q + %.6f s",
                 static_cast<double>(time_us - bounds.quiet_from_us) / kSecondUs);
-  return text;
-}
-
-std::string Ms(int64_t us) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.3f ms", static_cast<double>(us) / kMillisecondUs);
   return text;
 }
 
@@ -131,7 +126,8 @@ void CheckFreshness(const std::vector<DeviceRecord>& group, const GroupBounds& b
       outcome.longest_silence_us = std::max(outcome.longest_silence_us, silence);
       if (silence > limit_us && silences++ == 0) {
         first = page.address + " was told no position from " + AfterQuiet(told_us, bounds) +
-                " to " + AfterQuiet(until_us, bounds) + " (limit " + Ms(limit_us) + ")";
+                " to " + AfterQuiet(until_us, bounds) + " (limit " + MillisecondsText(limit_us) +
+                ")";
       }
     };
     for (const auto& sample : page.positions) {
@@ -276,9 +272,9 @@ SpreadOutcome CheckSpread(const std::vector<DeviceRecord>& group, size_t parent,
       outcome.max_spread_us = std::max(outcome.max_spread_us, *spread);
     }
     if (*spread > limit && spread_violations++ == 0) {
-      first_spread = "spread " + Ms(*spread) + " over the limit " + Ms(limit) +
-                     (wrap ? " (near a pass wrap)" : "") + " at " + AfterQuiet(instant, bounds) +
-                     ": " + PositionsText(group, latest, instant);
+      first_spread = "spread " + MillisecondsText(*spread) + " over the limit " +
+                     MillisecondsText(limit) + (wrap ? " (near a pass wrap)" : "") + " at " +
+                     AfterQuiet(instant, bounds) + ": " + PositionsText(group, latest, instant);
     }
   }
 

@@ -7,6 +7,7 @@
 
 #include "platform/pp_errors.h"
 #include "platform/sim/random.h"
+#include "tools/chaos/duration_text.h"
 
 namespace chaos {
 namespace {
@@ -136,12 +137,6 @@ int32_t DrawRefusalCode(Draw& draw, Operation operation) {
       return draw.Pick<int32_t>({PP_ERROR_FAILED, PP_ERROR_ABORTED, PP_ERROR_NOMEMORY});
   }
   return PP_ERROR_FAILED;
-}
-
-std::string Millis(int64_t us) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.3f s", static_cast<double>(us) / kSecondUs);
-  return text;
 }
 
 std::string DeviceList(const ChaosPlan& plan, const std::vector<size_t>& devices) {
@@ -311,7 +306,7 @@ std::string DescribePlan(const ChaosPlan& plan) {
   std::snprintf(seed, sizeof seed, "0x%llx", static_cast<unsigned long long>(plan.seed));
   line(std::string("seed ") + seed + ": " + std::to_string(plan.devices.size()) + " devices in " +
        std::to_string(plan.groups.size()) + " group(s); faults until " +
-       Millis(plan.fault_phase_us) + ", quiet until " + Millis(plan.end_us()));
+       SecondsText(plan.fault_phase_us) + ", quiet until " + SecondsText(plan.end_us()));
   for (size_t group = 0; group < plan.groups.size(); ++group) {
     std::string schedule;
     for (const int64_t page : plan.groups[group].schedule_ms) {
@@ -325,31 +320,32 @@ std::string DescribePlan(const ChaosPlan& plan) {
   for (const auto& device : plan.devices) {
     char clock[96];
     std::snprintf(clock, sizeof clock, " starts %s, clock %+.3f s, drift %+.1f ppm",
-                  Millis(device.start_us).c_str(),
+                  SecondsText(device.start_us).c_str(),
                   static_cast<double>(device.clock_offset_us) / kSecondUs, device.drift_ppm);
     line("  " + device.address + clock);
   }
   for (const auto& window : plan.fault_wire) {
-    line("  wire from " + Millis(window.from_us) + ": " + WireText(window.faults));
+    line("  wire from " + SecondsText(window.from_us) + ": " + WireText(window.faults));
   }
   line("  quiet wire: " + WireText(plan.quiet_wire));
   for (const auto& partition : plan.partitions) {
-    line("  partition " + Millis(partition.from_us) + " to " + Millis(partition.heal_us) + ": {" +
-         DeviceList(plan, partition.side_a) + "} | {" + DeviceList(plan, partition.side_b) + "}");
+    line("  partition " + SecondsText(partition.from_us) + " to " + SecondsText(partition.heal_us) +
+         ": {" + DeviceList(plan, partition.side_a) + "} | {" + DeviceList(plan, partition.side_b) +
+         "}");
   }
   for (const auto& restart : plan.restarts) {
-    line("  restart " + plan.devices[restart.device].address + " at " + Millis(restart.at_us) +
-         ", down " + Millis(restart.down_us));
+    line("  restart " + plan.devices[restart.device].address + " at " + SecondsText(restart.at_us) +
+         ", down " + SecondsText(restart.down_us));
   }
   for (const auto& step : plan.clock_steps) {
     char delta[32];
     std::snprintf(delta, sizeof delta, "%+.3f s", static_cast<double>(step.delta_us) / kSecondUs);
-    line("  clock step " + plan.devices[step.device].address + " at " + Millis(step.at_us) + ": " +
-         delta);
+    line("  clock step " + plan.devices[step.device].address + " at " + SecondsText(step.at_us) +
+         ": " + delta);
   }
   for (const auto& refusal : plan.refusals) {
     line("  refuse " + std::string(OperationName(refusal.operation)) + " on " +
-         plan.devices[refusal.device].address + " from " + Millis(refusal.at_us) + ": " +
+         plan.devices[refusal.device].address + " from " + SecondsText(refusal.at_us) + ": " +
          std::to_string(refusal.count) + "x " + pp::ResultName(refusal.code) + " after " +
          std::to_string(refusal.successes) + " passing");
   }
