@@ -18,6 +18,13 @@ std::string SeedName(const ::testing::TestParamInfo<uint64_t>& info) {
   return "Seed" + std::to_string(info.param);
 }
 
+#ifndef PW_CHAOS_FIXED_SEEDS
+#define PW_CHAOS_FIXED_SEEDS 24
+#endif
+#ifndef PW_CHAOS_CHURN_SEEDS
+#define PW_CHAOS_CHURN_SEEDS 3
+#endif
+
 class ChaosFixedSeed : public ::testing::TestWithParam<uint64_t> {};
 
 TEST_P(ChaosFixedSeed, SettlesOnOneParentAndKeepsItsPagesInStepAfterTheFaults) {
@@ -25,7 +32,8 @@ TEST_P(ChaosFixedSeed, SettlesOnOneParentAndKeepsItsPagesInStepAfterTheFaults) {
   EXPECT_TRUE(report.ok()) << SeedReportText(report, CampaignOptions{}, true);
 }
 
-INSTANTIATE_TEST_SUITE_P(Campaign, ChaosFixedSeed, ::testing::Range<uint64_t>(1, 25), SeedName);
+INSTANTIATE_TEST_SUITE_P(Campaign, ChaosFixedSeed,
+                         ::testing::Range<uint64_t>(1, PW_CHAOS_FIXED_SEEDS + 1), SeedName);
 
 TEST(ChaosReplay, TheSameSeedRunsTheSameWayAndRecordingTheTraceChangesNothing) {
   const ChaosPlan plan = MakePlan(0x5eed);
@@ -57,7 +65,8 @@ TEST_P(ChaosChurn, InstancesDestroyedUnderAFloodLeaveAConsistentTraceAndNoGrowth
   EXPECT_GT(report.page_messages, 2000u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Seeds, ChaosChurn, ::testing::Values(1, 2, 3), SeedName);
+INSTANTIATE_TEST_SUITE_P(Seeds, ChaosChurn, ::testing::Range<uint64_t>(1, PW_CHAOS_CHURN_SEEDS + 1),
+                         SeedName);
 
 }  // namespace
 }  // namespace chaos
