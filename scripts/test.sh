@@ -7,6 +7,11 @@
 # "release" presets (the demo builds "release"). Give preset names to run only
 # those: scripts/test.sh debug. Preset "fuzz" builds the optimised fuzz targets
 # and runs the same regression check on them.
+#
+# Most tests wait on sockets, processes and timers rather than compute, so a
+# preset's tests run while the next preset builds, the build at a lower priority
+# so that the tests get the processor whenever they want it. Each preset's test
+# output is shown whole when its tests end (and kept in build/<preset>/tests.log).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -21,28 +26,53 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
 
-# Many tests wait on sockets, processes or timers rather than compute, so twice
-# as many run at once as there are cores.
+# Twice as many tests at once as there are cores: most of them wait.
 jobs=$(($(nproc) * 2))
-
-status=0
 started=$SECONDS
-for preset in "${presets[@]}"; do
-  echo "=== ${preset}: configure and build ($((SECONDS - started)) s so far)"
-  cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset"
+status=0
+
+say() { echo "=== $* ($((SECONDS - started)) s so far)"; }
+
+# One preset's tests (and, where the build has them, the fuzz regression check).
+run_tests() {
+  local preset=$1 result=0
   if [ "$preset" != fuzz ]; then
-    echo "=== ${preset}: tests ($((SECONDS - started)) s so far)"
-    if ! ctest --preset "$preset" -j "$jobs"; then
-      status=1
-    fi
+    ctest --preset "$preset" -j "$jobs" || result=1
   fi
   if [ "$preset" = asan-ubsan ] || [ "$preset" = fuzz ]; then
-    echo "=== ${preset}: fuzz targets over every seed, then briefly beyond ($((SECONDS - started)) s so far)"
-    if ! scripts/fuzz.sh --regression -j 2 --build-dir "build/$preset"; then
-      status=1
-    fi
+    echo "=== fuzz targets over every seed, then briefly beyond"
+    scripts/fuzz.sh --regression -j 2 --build-dir "build/$preset" || result=1
   fi
+  return $result
+}
+
+testing_pid=
+testing_preset=
+# Waits for the tests running in the background and shows what they printed.
+collect_tests() {
+  [ -n "$testing_pid" ] || return 0
+  local result=0
+  wait "$testing_pid" || result=1
+  say "${testing_preset}: tests $([ $result -eq 0 ] && echo passed || echo FAILED)"
+  cat "build/${testing_preset}/tests.log"
+  [ $result -eq 0 ] || status=1
+  testing_pid=
+}
+
+for preset in "${presets[@]}"; do
+  say "${preset}: configure and build"
+  cmake --preset "$preset" >/dev/null
+  if ! nice -n 10 cmake --build --preset "$preset"; then
+    collect_tests
+    say "${preset}: build FAILED"
+    exit 1
+  fi
+  collect_tests
+  say "${preset}: tests started"
+  run_tests "$preset" >"build/${preset}/tests.log" 2>&1 &
+  testing_pid=$!
+  testing_preset=$preset
 done
-echo "=== done in $((SECONDS - started)) s: $([ $status -eq 0 ] && echo passed || echo FAILED)"
+collect_tests
+say "done: $([ $status -eq 0 ] && echo passed || echo FAILED)"
 exit $status
