@@ -26,8 +26,8 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
 
-# Twice as many tests at once as there are cores: most of them wait.
-jobs=$(($(nproc) * 2))
+# Three times as many tests at once as there are cores: most of them wait.
+jobs=$(($(nproc) * 3))
 started=$SECONDS
 status=0
 
