@@ -1,0 +1,1 @@
+// Gives the shared precompiled header a file to be compiled with.
