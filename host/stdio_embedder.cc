@@ -24,8 +24,13 @@ namespace host {
 
 namespace {
 
+// A page message is a few hundred bytes; a line longer than this is not one,
+// and is dropped as it arrives rather than held in memory.
+constexpr size_t kMaxLineBytes = size_t{1} << 20;
+
 // Reads stdin line by line on its own thread and hands each line to the main
-// loop. A pipe wakes it up when the program stops before the input ends.
+// loop, with whether it was too long (then its text is dropped). A pipe wakes
+// it up when the program stops before the input ends.
 class StdinReader {
  public:
   StdinReader() {
@@ -42,6 +47,7 @@ class StdinReader {
   void Start(OnLine on_line, OnEnd on_end) {
     thread_ = std::thread([this, on_line, on_end] {
       std::string pending;
+      bool too_long = false;  // the current line passed kMaxLineBytes
       char buffer[4096];
       for (;;) {
         pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {wake_[0], POLLIN, 0}};
@@ -53,14 +59,21 @@ class StdinReader {
         const ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
+        size_t scan_from = pending.size();  // bytes before hold no newline
         pending.append(buffer, static_cast<size_t>(n));
         size_t newline;
-        while ((newline = pending.find('\n')) != std::string::npos) {
-          on_line(pending.substr(0, newline));
+        while ((newline = pending.find('\n', scan_from)) != std::string::npos) {
+          on_line(too_long ? std::string() : pending.substr(0, newline), too_long);
+          too_long = false;
           pending.erase(0, newline + 1);
+          scan_from = 0;
+        }
+        if (pending.size() > kMaxLineBytes) {
+          too_long = true;
+          pending.clear();
         }
       }
-      if (!pending.empty()) on_line(pending);
+      if (!pending.empty() || too_long) on_line(too_long ? std::string() : pending, too_long);
       on_end();
     });
   }
@@ -170,10 +183,15 @@ int RunStdioEmbedder(int argc, char** argv, const EmbedderProgram& program) {
   StdinReader reader;
   int line_number = 0;
   reader.Start(
-      [&](const std::string& line) {
+      [&](const std::string& line, bool too_long) {
         const int number = ++line_number;
-        on_main_loop([&, line, number] {
+        on_main_loop([&, line, number, too_long] {
           if (ended) return;
+          if (too_long) {
+            std::fprintf(stderr, "%s: line %d: longer than %zu bytes, skipped\n", program.name,
+                         number, kMaxLineBytes);
+            return;
+          }
           std::string error;
           auto message = ParsePageLine(line, &error);
           if (!message) {

@@ -198,9 +198,13 @@ void ChildProcess::FinishReading() {
 }
 
 bool ChildProcess::WriteLine(std::string_view line) {
-  if (stdin_fd_ < 0) return false;
   std::string data(line);
   data.push_back('\n');
+  return WriteRaw(data);
+}
+
+bool ChildProcess::WriteRaw(std::string_view data) {
+  if (stdin_fd_ < 0) return false;
   // A child that stopped reading makes write fail with EPIPE; the SIGPIPE that
   // comes with it is blocked on this thread and taken off again.
   sigset_t pipe_signal, previous;

@@ -38,6 +38,8 @@ class ChildProcess {
   // Writes `line` and a newline to the child's stdin; false once the child no
   // longer reads (or stdin was closed).
   bool WriteLine(std::string_view line);
+  // Writes `data` as it is, with no newline added.
+  bool WriteRaw(std::string_view data);
   // Ends the child's input: a program that reads stdin sees end of input.
   void CloseInput();
 
