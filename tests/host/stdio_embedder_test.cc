@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <memory>
 #include <string>
 
 #include "tests/netns/child_process.h"
@@ -26,43 +27,47 @@ bool Printed(const ChildProcess& process, const std::string& line) {
   return false;
 }
 
-TEST(StdioPageChannel, DropsALineTooLongToBeAMessageAndReadsTheNextOnes) {
-  std::string error;
-  const auto host = ChildProcess::Start({CUEBELL_HOST_PATH}, &error);
-  ASSERT_NE(host, nullptr) << error;
+class StdioPageChannel : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string error;
+    host_ = ChildProcess::Start({CUEBELL_HOST_PATH}, &error);
+    ASSERT_NE(host_, nullptr) << error;
+  }
 
+  // Ends the input and expects the program to end with status 0.
+  void EndInput() {
+    host_->CloseInput();
+    const auto status = host_->WaitForExit(kExitTimeout);
+    ASSERT_TRUE(status) << "still running after its input ended";
+    EXPECT_EQ(DescribeWaitStatus(*status), "exit 0") << host_->ErrorOutput();
+  }
+
+  std::unique_ptr<ChildProcess> host_;
+};
+
+TEST_F(StdioPageChannel, DropsALineTooLongToBeAMessageAndReadsTheNextOnes) {
   // Three mebibytes with no newline until their end, then ordinary lines.
-  ASSERT_TRUE(host->WriteLine(std::string(3 << 20, 'x')));
-  ASSERT_TRUE(host->WriteLine("not json"));
-  ASSERT_TRUE(host->WriteLine(R"({"key":"EVENT_TYPE","value":"lights"})"));
-  host->CloseInput();
-  const auto status = host->WaitForExit(kExitTimeout);
-  ASSERT_TRUE(status) << "still running after its input ended";
+  ASSERT_TRUE(host_->WriteLine(std::string(3 << 20, 'x')));
+  ASSERT_TRUE(host_->WriteLine("not json"));
+  ASSERT_TRUE(host_->WriteLine(R"({"key":"EVENT_TYPE","value":"lights"})"));
+  EndInput();
 
-  EXPECT_EQ(DescribeWaitStatus(*status), "exit 0") << host->ErrorOutput();
-  EXPECT_THAT(host->ErrorOutput(),
+  EXPECT_THAT(host_->ErrorOutput(),
               HasSubstr("cuebell-host: line 1: longer than 1048576 bytes, skipped\n"));
-  EXPECT_THAT(host->ErrorOutput(), HasSubstr("cuebell-host: line 2: not a JSON value, skipped\n"));
-  EXPECT_TRUE(Printed(*host, R"("[LOG]: [16: EVENT_TYPE] lights")")) << Transcript(*host);
+  EXPECT_THAT(host_->ErrorOutput(), HasSubstr("cuebell-host: line 2: not a JSON value, skipped\n"));
+  EXPECT_TRUE(Printed(*host_, R"("[LOG]: [16: EVENT_TYPE] lights")")) << Transcript(*host_);
 }
 
-TEST(StdioPageChannel, ATooLongLastLineWithoutNewlineIsReportedToo) {
-  std::string error;
-  const auto host = ChildProcess::Start({CUEBELL_HOST_PATH}, &error);
-  ASSERT_NE(host, nullptr) << error;
-
-  ASSERT_TRUE(host->WriteLine(R"({"key":"EVENT_TYPE","value":"first"})"));
+TEST_F(StdioPageChannel, ATooLongLastLineWithoutNewlineIsReportedToo) {
+  ASSERT_TRUE(host_->WriteLine(R"({"key":"EVENT_TYPE","value":"first"})"));
   // WriteLine ends with a newline: write the overlong last line without one.
-  const std::string last(2 << 20, '{');
-  ASSERT_TRUE(host->WriteRaw(last));
-  host->CloseInput();
-  const auto status = host->WaitForExit(kExitTimeout);
-  ASSERT_TRUE(status) << "still running after its input ended";
+  ASSERT_TRUE(host_->WriteRaw(std::string(2 << 20, '{')));
+  EndInput();
 
-  EXPECT_EQ(DescribeWaitStatus(*status), "exit 0") << host->ErrorOutput();
-  EXPECT_THAT(host->ErrorOutput(),
+  EXPECT_THAT(host_->ErrorOutput(),
               HasSubstr("cuebell-host: line 2: longer than 1048576 bytes, skipped\n"));
-  EXPECT_THAT(host->ErrorOutput(), Not(HasSubstr("line 1")));
+  EXPECT_THAT(host_->ErrorOutput(), Not(HasSubstr("line 1")));
 }
 
 }  // namespace
