@@ -230,12 +230,12 @@ ChaosPlan MakePlan(uint64_t seed, const PlanSettings& settings) {
       draw.Int(1, static_cast<int64_t>(std::min(settings.max_groups, device_count))));
   std::set<int32_t> sync_ids;
   for (size_t group = 0; group < group_count; ++group) {
-    GroupPlan spec;
+    GroupPlan drawn;
     do {
-      spec.sync_id = static_cast<int32_t>(draw.Int(0, 999));
-    } while (!sync_ids.insert(spec.sync_id).second);
-    spec.schedule_ms = DrawSchedule(draw);
-    plan.groups.push_back(std::move(spec));
+      drawn.sync_id = static_cast<int32_t>(draw.Int(0, 999));
+    } while (!sync_ids.insert(drawn.sync_id).second);
+    drawn.schedule_ms = DrawSchedule(draw);
+    plan.groups.push_back(std::move(drawn));
   }
 
   // Half the runs start every device at once, so that they all time out

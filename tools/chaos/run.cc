@@ -140,14 +140,14 @@ class ChaosWorld {
   uint32_t Address(size_t device) const { return *sim::ParseIpv4(plan_.devices[device].address); }
 
   void StartDevice(size_t index) {
-    const DevicePlan& spec = plan_.devices[index];
+    const DevicePlan& planned = plan_.devices[index];
     sim::HostOptions host;
-    host.address = spec.address;
-    host.clock_offset_us = spec.clock_offset_us;
-    host.clock_drift_ppm = spec.drift_ppm;
+    host.address = planned.address;
+    host.clock_offset_us = planned.clock_offset_us;
+    host.clock_drift_ppm = planned.drift_ppm;
     scenario::Device& device = world_->AddDevice(host, scenario::ModuleKind::kPacewire);
     devices_[index] = &device;
-    const GroupPlan& group = plan_.groups[spec.group];
+    const GroupPlan& group = plan_.groups[planned.group];
     pages_[index] =
         std::make_unique<scenario::ReferencePage>(device, group.sync_id, group.schedule_ms);
     ScheduleDeviceFaults(index);

@@ -44,12 +44,12 @@ int64_t IntegerOption(const std::string& name, const std::string& text, int64_t 
   return value;
 }
 
-std::vector<GroupSpec> MakeGroups(const std::optional<std::string>& devices_text,
-                                  const std::optional<std::string>& groups_text,
-                                  const std::vector<std::string>& group_texts) {
+std::vector<GroupOptions> MakeGroups(const std::optional<std::string>& devices_text,
+                                     const std::optional<std::string>& groups_text,
+                                     const std::vector<std::string>& group_texts) {
   if (!group_texts.empty()) {
     if (groups_text) throw UsageError("--group and --groups cannot be used together");
-    std::vector<GroupSpec> groups;
+    std::vector<GroupOptions> groups;
     std::set<int32_t> sync_ids;
     size_t total = 0;
     for (const auto& text : group_texts) {
@@ -77,10 +77,10 @@ std::vector<GroupSpec> MakeGroups(const std::optional<std::string>& devices_text
                      std::to_string(devices) + " devices");
   }
   // Consecutive devices per group, the first groups one larger when it does not divide.
-  std::vector<GroupSpec> groups;
+  std::vector<GroupOptions> groups;
   for (size_t group = 0; group < group_count; ++group) {
     const size_t size = devices / group_count + (group < devices % group_count ? 1 : 0);
-    groups.push_back(GroupSpec{static_cast<int32_t>(group + 1), size});
+    groups.push_back(GroupOptions{static_cast<int32_t>(group + 1), size});
   }
   return groups;
 }

@@ -16,7 +16,7 @@ constexpr int64_t kSecondUs = 1000 * kMillisecondUs;
 // Addresses 10.0.0.1 to 10.0.0.254 on one /24.
 constexpr size_t kMaxDevices = 254;
 
-struct GroupSpec {
+struct GroupOptions {
   int32_t sync_id = 1;
   size_t devices = 1;
 };
@@ -44,7 +44,7 @@ struct ClockStepSpec {
 };
 
 struct ScenarioOptions {
-  std::vector<GroupSpec> groups = {{1, 6}};
+  std::vector<GroupOptions> groups = {{1, 6}};
   std::vector<int64_t> schedule_ms = {10000, 15000, 5000};
   int64_t duration_us = 60 * kSecondUs;
   uint64_t seed = 1;

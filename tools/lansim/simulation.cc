@@ -65,8 +65,8 @@ void Simulation::AddDevices() {
   sim::Random clock_draws(options_.seed ^ kClockDrawSalt);
   size_t index = 0;
   for (size_t group = 0; group < options_.groups.size(); ++group) {
-    const GroupSpec& spec = options_.groups[group];
-    for (size_t member = 0; member < spec.devices; ++member, ++index) {
+    const GroupOptions& group_options = options_.groups[group];
+    for (size_t member = 0; member < group_options.devices; ++member, ++index) {
       sim::HostOptions host;
       host.address = DeviceAddress(index);
       host.clock_drift_ppm = (clock_draws.NextDouble() * 2 - 1) * options_.drift_ppm;
@@ -75,8 +75,8 @@ void Simulation::AddDevices() {
       drift_ppm_.push_back(host.clock_drift_ppm);
       clock_offset_us_.push_back(host.clock_offset_us);
       scenario::Device& device = world_->AddDevice(host, scenario::ModuleKind::kPacewire);
-      pages_.push_back(
-          std::make_unique<scenario::ReferencePage>(device, spec.sync_id, options_.schedule_ms));
+      pages_.push_back(std::make_unique<scenario::ReferencePage>(device, group_options.sync_id,
+                                                                 options_.schedule_ms));
       group_of_.push_back(group);
     }
   }

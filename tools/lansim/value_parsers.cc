@@ -197,7 +197,7 @@ std::vector<int64_t> ParseSchedule(std::string_view text) {
   return schedule;
 }
 
-GroupSpec ParseGroup(std::string_view text) {
+GroupOptions ParseGroup(std::string_view text) {
   const auto refuse = [&] {
     return UsageError("group " + Quote(text) +
                       " needs the form SID:COUNT (sync ID 0 or more, 1 to 254 devices)");
@@ -210,7 +210,7 @@ GroupSpec ParseGroup(std::string_view text) {
       count > kMaxDevices) {
     throw refuse();
   }
-  return GroupSpec{static_cast<int32_t>(sync_id), static_cast<size_t>(count)};
+  return GroupOptions{static_cast<int32_t>(sync_id), static_cast<size_t>(count)};
 }
 
 size_t ParseDevice(std::string_view text, size_t device_count) {

@@ -37,7 +37,7 @@ uint64_t ParseSeed(std::string_view text);
 // "10000,15000,5000": whole positive milliseconds whose sum fits in 32 bits.
 std::vector<int64_t> ParseSchedule(std::string_view text);
 // "SID:COUNT", sync ID 0 or more, count 1 or more.
-GroupSpec ParseGroup(std::string_view text);
+GroupOptions ParseGroup(std::string_view text);
 
 // The device index (from 0) that `text` names among `device_count` devices.
 size_t ParseDevice(std::string_view text, size_t device_count);
