@@ -154,14 +154,23 @@ nlohmann::json SeedJson(const RunReport& report, const CampaignOptions& options)
   return seed;
 }
 
-nlohmann::json SummaryJson(const CampaignSummary& summary, const CampaignOptions& options) {
+namespace {
+
+// The failing seeds of a campaign, each with the command that replays it.
+nlohmann::json FailedSeedsJson(const std::vector<uint64_t>& seeds, const CampaignOptions& options) {
   nlohmann::json failed = nlohmann::json::array();
-  for (const uint64_t seed : summary.failed_seeds) {
+  for (const uint64_t seed : seeds) {
     failed.push_back({{"seed", SeedText(seed)}, {"replay", ReplayCommand(seed, options)}});
   }
+  return failed;
+}
+
+}  // namespace
+
+nlohmann::json SummaryJson(const CampaignSummary& summary, const CampaignOptions& options) {
   return {{"seeds_run", summary.seeds_run},
           {"first_seed", SeedText(options.first_seed)},
-          {"failed", failed},
+          {"failed", FailedSeedsJson(summary.failed_seeds, options)},
           {"violations_by_invariant", summary.violations_by_invariant},
           {"groups", summary.groups},
           {"groups_led_below_highest_address", summary.groups_led_below_highest},
@@ -232,13 +241,9 @@ nlohmann::json ChurnJson(const ChurnReport& report, const CampaignOptions& optio
 }
 
 nlohmann::json ChurnSummaryJson(const ChurnSummary& summary, const CampaignOptions& options) {
-  nlohmann::json failed = nlohmann::json::array();
-  for (const uint64_t seed : summary.failed_seeds) {
-    failed.push_back({{"seed", SeedText(seed)}, {"replay", ReplayCommand(seed, options)}});
-  }
   return {{"seeds_run", summary.seeds_run},
           {"first_seed", SeedText(options.first_seed)},
-          {"failed", failed},
+          {"failed", FailedSeedsJson(summary.failed_seeds, options)},
           {"restarts", summary.restarts},
           {"datagrams_delivered", summary.datagrams_delivered},
           {"page_messages", summary.page_messages},
